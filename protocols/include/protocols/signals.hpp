@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <string_view>
+#include <tuple>
+#include <variant>
+#include <vector>
+
+#include "protocols/fields.hpp"
+
+namespace protocols {
+
+// Signal parameters are stored exactly as given: no units, ranges or
+// conversions are applied here. `variant_name` is the name of the Signal
+// alternative that carries the record.
+
+struct ConstantSignalParams {
+    double value = 0.0;
+
+    bool operator==(const ConstantSignalParams&) const = default;
+    static constexpr std::string_view type_name = "ConstantSignalParams";
+    static constexpr std::string_view variant_name = "Constant";
+    static constexpr auto fields = std::make_tuple(field("value", &ConstantSignalParams::value));
+};
+
+struct SineSignalParams {
+    double amplitude = 0.0;
+    double frequency = 0.0;
+    double phase = 0.0;
+    double depth = 1.0;
+
+    bool operator==(const SineSignalParams&) const = default;
+    static constexpr std::string_view type_name = "SineSignalParams";
+    static constexpr std::string_view variant_name = "Sine";
+    static constexpr auto fields = std::make_tuple(
+        field("amplitude", &SineSignalParams::amplitude),
+        field("frequency", &SineSignalParams::frequency), field("phase", &SineSignalParams::phase),
+        field("depth", &SineSignalParams::depth));
+};
+
+struct RampSignalParams {
+    double peak = 0.0;
+    double up_duration = 0.0;
+    double down_duration = 0.0;
+
+    bool operator==(const RampSignalParams&) const = default;
+    static constexpr std::string_view type_name = "RampSignalParams";
+    static constexpr std::string_view variant_name = "Ramp";
+    static constexpr auto fields = std::make_tuple(
+        field("peak", &RampSignalParams::peak), field("up_duration", &RampSignalParams::up_duration),
+        field("down_duration", &RampSignalParams::down_duration));
+};
+
+struct MixedSignalParams {
+    std::uint64_t a_idx = 0;  // positions in Settings::signals, never checked
+    std::uint64_t b_idx = 0;
+
+    bool operator==(const MixedSignalParams&) const = default;
+    static constexpr std::string_view type_name = "MixedSignalParams";
+    static constexpr std::string_view variant_name = "MixedSignal";
+    static constexpr auto fields = std::make_tuple(field("a_idx", &MixedSignalParams::a_idx),
+                                                   field("b_idx", &MixedSignalParams::b_idx));
+};
+
+struct ArbitrarySignalParams {
+    std::vector<std::int16_t> samples;  // quantised, each in 0..32767
+
+    bool operator==(const ArbitrarySignalParams&) const = default;
+    static constexpr std::string_view type_name = "ArbitrarySignalParams";
+    static constexpr std::string_view variant_name = "Arbitrary";
+    static constexpr auto fields =
+        std::make_tuple(field("samples", &ArbitrarySignalParams::samples));
+};
+
+// The alternative's index is the variant index stored in the protocol file.
+using Signal = std::variant<ConstantSignalParams, SineSignalParams, RampSignalParams,
+                            MixedSignalParams, ArbitrarySignalParams>;
+
+// Samples in a session of `session_duration` seconds: ceil(duration * 5000.0),
+// saturated into u64. The caller ensures session_duration > 0.0.
+std::uint64_t sample_count(double session_duration);
+
+// A normalised sample in [0.0, 1.0] to its stored value: round(x * 32767.0),
+// halves away from zero, saturated into i16. The caller range-checks x.
+// Inline: it sits in the per-sample loop of arbitrary signals.
+inline std::int16_t quantise_sample(double normalised) {
+    const double scaled = std::round(normalised * 32767.0);
+    if (!(scaled >= -32768.0)) return scaled != scaled ? 0 : -32768;
+    if (scaled > 32767.0) return 32767;
+    return static_cast<std::int16_t>(scaled);
+}
+
+}  // namespace protocols
