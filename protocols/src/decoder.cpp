@@ -1,0 +1,291 @@
+#include "protocols/decoder.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "utf8.hpp"
+
+namespace protocols {
+namespace {
+
+template <typename T>
+struct IsVector : std::false_type {};
+template <typename T>
+struct IsVector<std::vector<T>> : std::true_type {};
+
+template <typename T>
+struct IsArray : std::false_type {};
+template <typename T, std::size_t N>
+struct IsArray<std::array<T, N>> : std::true_type {};
+
+// Fewest bytes any value of T takes on the wire. Counts are checked against
+// remaining / min_encoded_size, which bounds every allocation by the input.
+template <typename T>
+constexpr std::size_t min_encoded_size() {
+    if constexpr (std::is_same_v<T, double>) {
+        return 8;
+    } else if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, std::uint64_t> ||
+                         std::is_same_v<T, std::int16_t> || std::is_same_v<T, std::string> ||
+                         IsVector<T>::value) {
+        return 1;  // one byte, one varint byte, or one count byte
+    } else if constexpr (IsArray<T>::value) {
+        return std::tuple_size_v<T> * min_encoded_size<typename T::value_type>();
+    } else if constexpr (std::is_same_v<T, Signal>) {
+        return []<std::size_t... I>(std::index_sequence<I...>) {
+            return 1 + std::min({min_encoded_size<std::variant_alternative_t<I, Signal>>()...});
+        }
+        (std::make_index_sequence<std::variant_size_v<Signal>>{});
+    } else {
+        return std::apply(
+            [](const auto&... f) {
+                return (std::size_t{0} + ... +
+                        min_encoded_size<
+                            std::remove_cvref_t<decltype(std::declval<T&>().*(f.member))>>());
+            },
+            T::fields);
+    }
+}
+
+std::string hex_byte(std::uint8_t byte) {
+    constexpr std::string_view digits = "0123456789abcdef";
+    return {'0', 'x', digits[byte >> 4], digits[byte & 0xF]};
+}
+
+// A cursor over the input that remembers where it is in the record tree, so
+// that a refusal can name the field. The first failure is kept; every reader
+// returns false from then on up to decode_file.
+class Reader {
+public:
+    explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    std::size_t offset() const { return offset_; }
+    std::size_t remaining() const { return bytes_.size() - offset_; }
+
+    // Points `out` at the next n bytes and moves past them.
+    bool take(std::size_t n, const std::uint8_t*& out, std::string_view what) {
+        if (remaining() < n) {
+            return fail(offset_, "unexpected end of input: " + std::string(what) + " needs " +
+                                     std::to_string(n) + " bytes, " + std::to_string(remaining()) +
+                                     " left");
+        }
+        out = bytes_.data() + offset_;
+        offset_ += n;
+        return true;
+    }
+
+    bool fail(std::size_t at, std::string message) {
+        error_.offset = at;
+        error_.message = std::move(message);
+        error_.path.clear();
+        for (const Segment& s : path_) {
+            if (s.name.empty()) {
+                error_.path += "[" + std::to_string(s.index) + "]";
+            } else {
+                if (!error_.path.empty()) error_.path += '.';
+                error_.path += s.name;
+            }
+        }
+        return false;
+    }
+
+    void enter(std::string_view name) { path_.push_back({name, 0}); }
+    void enter(std::size_t index) { path_.push_back({{}, index}); }
+    void leave() { path_.pop_back(); }
+
+    DecodeError take_error() { return std::move(error_); }
+
+private:
+    struct Segment {
+        std::string_view name;  // empty for a list position
+        std::size_t index;
+    };
+
+    std::span<const std::uint8_t> bytes_;
+    std::size_t offset_ = 0;
+    std::vector<Segment> path_;
+    DecodeError error_;
+};
+
+// Runs `read` with `segment` appended to the reader's path.
+template <typename Segment, typename Read>
+bool within(Reader& r, Segment segment, Read&& read) {
+    r.enter(segment);
+    const bool ok = read();
+    r.leave();
+    return ok;
+}
+
+// Unsigned LEB128, shortest form only, at most 64 bits.
+bool read_varint(Reader& r, std::uint64_t& out) {
+    const std::size_t start = r.offset();
+    std::uint64_t value = 0;
+    for (unsigned i = 0; i < 10; ++i) {
+        const std::uint8_t* p;
+        if (!r.take(1, p, "varint")) return false;
+        const std::uint8_t byte = *p;
+        if (i == 9 && byte > 0x01) return r.fail(start, "varint exceeds 64 bits");
+        value |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * i);
+        if ((byte & 0x80) == 0) {
+            // A zero final group after others means the value fits in fewer bytes.
+            if (i > 0 && byte == 0) return r.fail(start, "overlong varint (not the shortest form)");
+            out = value;
+            return true;
+        }
+    }
+    return false;  // not reached: the tenth byte either ends the varint or fails
+}
+
+bool read(Reader& r, std::uint64_t& out) {
+    return read_varint(r, out);
+}
+
+bool read(Reader& r, bool& out) {
+    const std::uint8_t* p;
+    if (!r.take(1, p, "bool")) return false;
+    if (*p > 1) return r.fail(r.offset() - 1, "invalid bool byte " + hex_byte(*p));
+    out = *p == 1;
+    return true;
+}
+
+bool read(Reader& r, double& out) {
+    const std::uint8_t* p;
+    if (!r.take(8, p, "f64")) return false;
+    std::uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];  // little-endian on any host
+    std::memcpy(&out, &bits, sizeof out);
+    return true;
+}
+
+// A sample is a zigzag-mapped i16 carried in a varint.
+bool read(Reader& r, std::int16_t& out) {
+    const std::size_t start = r.offset();
+    std::uint64_t zigzag;
+    if (!read_varint(r, zigzag)) return false;
+    if (zigzag > 0xFFFF) {
+        return r.fail(start, "zigzag sample " + std::to_string(zigzag) + " exceeds 16 bits");
+    }
+    const auto z = static_cast<std::uint16_t>(zigzag);
+    out = static_cast<std::int16_t>((z >> 1) ^ -(z & 1));
+    return true;
+}
+
+// Reads a list length and refuses one the remaining bytes could not hold.
+bool read_count(Reader& r, std::size_t element_min_size, std::uint64_t& count,
+                std::string_view what = "count") {
+    const std::size_t start = r.offset();
+    if (!read_varint(r, count)) return false;
+    if (count > r.remaining() / element_min_size) {
+        return r.fail(start, std::string(what) + " " + std::to_string(count) +
+                                 " exceeds what the remaining " + std::to_string(r.remaining()) +
+                                 " bytes can hold");
+    }
+    return true;
+}
+
+bool read(Reader& r, std::string& out) {
+    std::uint64_t length;
+    if (!read_count(r, 1, length, "length")) return false;
+    const std::size_t start = r.offset();
+    const std::uint8_t* p;
+    r.take(length, p, "string");  // cannot fail: read_count checked the length
+    out.assign(reinterpret_cast<const char*>(p), length);
+    if (!is_valid_utf8(out)) return r.fail(start, "text is not valid UTF-8");
+    return true;
+}
+
+template <typename T>
+requires Record<T>
+bool read(Reader& r, T& record);
+bool read(Reader& r, Signal& out);
+
+// A list element before its fields are read. Coil's default constructor tunes
+// the default coil; its plain constructor does nothing.
+template <typename T>
+T blank() {
+    if constexpr (std::is_same_v<T, Coil>) {
+        return Coil({}, 0.0, 0.0, 0.0, {});
+    } else {
+        return T{};
+    }
+}
+
+template <typename T>
+bool read(Reader& r, std::vector<T>& out) {
+    std::uint64_t count;
+    if (!read_count(r, min_encoded_size<T>(), count)) return false;
+    out.clear();
+    out.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        out.push_back(blank<T>());
+        if (!within(r, i, [&] { return read(r, out.back()); })) return false;
+    }
+    return true;
+}
+
+template <typename T, std::size_t N>
+bool read(Reader& r, std::array<T, N>& out) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (!within(r, i, [&] { return read(r, out[i]); })) return false;
+    }
+    return true;
+}
+
+template <std::size_t I = 0>
+bool read_alternative(Reader& r, Signal& out, std::uint64_t variant) {
+    if constexpr (I < std::variant_size_v<Signal>) {
+        if (variant != I) return read_alternative<I + 1>(r, out, variant);
+        auto& params = out.emplace<I>();
+        using Params = std::variant_alternative_t<I, Signal>;
+        return within(r, Params::variant_name, [&] { return read(r, params); });
+    } else {
+        return false;  // not reached: the caller checked the variant index
+    }
+}
+
+bool read(Reader& r, Signal& out) {
+    const std::size_t start = r.offset();
+    std::uint64_t variant;
+    if (!read_varint(r, variant)) return false;
+    if (variant >= std::variant_size_v<Signal>) {
+        return r.fail(start, "unknown signal variant " + std::to_string(variant));
+    }
+    return read_alternative(r, out, variant);
+}
+
+template <typename T>
+requires Record<T>
+bool read(Reader& r, T& record) {
+    bool ok = true;
+    for_each_field(record, [&](std::string_view name, auto& member) {
+        ok = ok && within(r, name, [&] { return read(r, member); });
+    });
+    return ok;
+}
+
+}  // namespace
+
+std::string DecodeError::describe() const {
+    std::string text = "offset " + std::to_string(offset) + ": ";
+    if (!path.empty()) text += path + ": ";
+    return text + message;
+}
+
+DecodeResult decode_file(std::span<const std::uint8_t> bytes) {
+    Reader r(bytes);
+    Settings settings;
+    if (!read(r, settings)) return r.take_error();
+    if (r.remaining() != 0) {
+        r.fail(r.offset(), std::to_string(r.remaining()) + " trailing bytes after the record");
+        return r.take_error();
+    }
+    return settings;
+}
+
+}  // namespace protocols
