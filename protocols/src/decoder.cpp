@@ -53,6 +53,11 @@ constexpr std::size_t min_encoded_size() {
     }
 }
 
+// "1 byte", "8 bytes".
+std::string count_of(std::size_t n, std::string_view noun) {
+    return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");
+}
+
 std::string hex_byte(std::uint8_t byte) {
     constexpr std::string_view digits = "0123456789abcdef";
     return {'0', 'x', digits[byte >> 4], digits[byte & 0xF]};
@@ -72,7 +77,7 @@ public:
     bool take(std::size_t n, const std::uint8_t*& out, std::string_view what) {
         if (remaining() < n) {
             return fail(offset_, "unexpected end of input: " + std::string(what) + " needs " +
-                                     std::to_string(n) + " bytes, " + std::to_string(remaining()) +
+                                     count_of(n, "byte") + ", " + std::to_string(remaining()) +
                                      " left");
         }
         out = bytes_.data() + offset_;
@@ -86,7 +91,9 @@ public:
         error_.path.clear();
         for (const Segment& s : path_) {
             if (s.name.empty()) {
-                error_.path += "[" + std::to_string(s.index) + "]";
+                error_.path += '[';
+                error_.path += std::to_string(s.index);
+                error_.path += ']';
             } else {
                 if (!error_.path.empty()) error_.path += '.';
                 error_.path += s.name;
@@ -128,7 +135,8 @@ bool read_varint(Reader& r, std::uint64_t& out) {
     std::uint64_t value = 0;
     for (unsigned i = 0; i < 10; ++i) {
         const std::uint8_t* p;
-        if (!r.take(1, p, "varint")) return false;
+        if (r.remaining() == 0) return r.fail(start, "unexpected end of input inside a varint");
+        r.take(1, p, "varint");
         const std::uint8_t byte = *p;
         if (i == 9 && byte > 0x01) return r.fail(start, "varint exceeds 64 bits");
         value |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * i);
@@ -282,7 +290,7 @@ DecodeResult decode_file(std::span<const std::uint8_t> bytes) {
     Settings settings;
     if (!read(r, settings)) return r.take_error();
     if (r.remaining() != 0) {
-        r.fail(r.offset(), std::to_string(r.remaining()) + " trailing bytes after the record");
+        r.fail(r.offset(), count_of(r.remaining(), "trailing byte") + " after the record");
         return r.take_error();
     }
     return settings;
