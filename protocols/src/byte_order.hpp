@@ -2,8 +2,10 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace protocols {
 
@@ -24,7 +26,7 @@ constexpr U to_little_endian(U value) {
 
 // Stores all sizeof(U) bytes of `value` at `p`, least significant first.
 template <typename U>
-inline void store_little_endian(std::uint8_t* p, U value) {
+inline void store_little_endian(void* p, U value) {
     const U le = to_little_endian(value);
     std::memcpy(p, &le, sizeof le);
 }

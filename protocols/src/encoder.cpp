@@ -1,12 +1,31 @@
 #include "protocols/encoder.hpp"
 
+#include <array>
 #include <bit>
 #include <variant>
 
+#include "bulk_buffer.hpp"
+#include "byte_order.hpp"
 #include "varint.hpp"
 
 namespace protocols {
 namespace {
+
+// The wire bytes of every sample, indexed by the sample's bits as a u16: the
+// 1 to 3 varint bytes of its zigzag value from the lowest byte up, and their
+// count in the top byte. One load per sample instead of branches on its size.
+constexpr auto SAMPLE_WIRE_FORMS = [] {
+    std::array<std::uint32_t, 1u << 16> table{};
+    for (std::uint32_t bits = 0; bits < table.size(); ++bits) {
+        std::uint8_t bytes[MAX_SAMPLE_BYTES]{};
+        const auto count = put_varint(bytes, zigzag(static_cast<std::int16_t>(bits))) - bytes;
+        std::uint32_t entry = static_cast<std::uint32_t>(count) << 24;
+        for (std::size_t i = 0; i < MAX_SAMPLE_BYTES; ++i)
+            entry |= std::uint32_t{bytes[i]} << (8 * i);
+        table[bits] = entry;
+    }
+    return table;
+}();
 
 // Appends the wire form of any protocol value to one buffer. Records are
 // walked through their field declarations; only the primitives are spelled out.
@@ -39,14 +58,19 @@ public:
         for (const T& element : list) put(element);
     }
 
-    // The hot path: one resize to an upper bound, a branch-free store per
-    // sample, one shrink to the bytes used.
+    // The hot path: one resize to an upper bound, one table load and one
+    // 4-byte store per sample, one shrink to the bytes used. The store's top
+    // byte (the count) is overwritten by the next sample or falls in the slack.
     void put(const std::vector<std::int16_t>& samples) {
         put(static_cast<std::uint64_t>(samples.size()));
         const std::size_t start = out_.size();
-        out_.resize(start + samples.size() * MAX_SAMPLE_BYTES + 1);  // + 1: put_sample's slack
+        resize_for_bulk_write(out_, start + samples.size() * MAX_SAMPLE_BYTES + 1);
         std::uint8_t* p = out_.data() + start;
-        for (const std::int16_t sample : samples) p = put_sample(p, sample);
+        for (const std::int16_t sample : samples) {
+            const std::uint32_t entry = SAMPLE_WIRE_FORMS[static_cast<std::uint16_t>(sample)];
+            store_little_endian(p, entry);
+            p += entry >> 24;
+        }
         out_.resize(static_cast<std::size_t>(p - out_.data()));
     }
 
