@@ -1,0 +1,214 @@
+#include "protocols/text_form.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace protocols {
+namespace {
+
+constexpr double INF = std::numeric_limits<double>::infinity();
+
+std::string float_text(double value) {
+    std::string out;
+    write_float(out, value);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Float layout, grouped by the fault each group hunts.
+
+struct FloatCase {
+    double value;
+    const char* text;
+};
+
+class FloatText : public ::testing::TestWithParam<FloatCase> {};
+
+TEST_P(FloatText, IsLaidOut) {
+    EXPECT_EQ(float_text(GetParam().value), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Specials, FloatText,
+                         ::testing::Values(FloatCase{0.0, "0.0"}, FloatCase{-0.0, "-0.0"},
+                                           FloatCase{std::nan(""), "NaN"},
+                                           FloatCase{-std::nan(""), "NaN"}, FloatCase{INF, "inf"},
+                                           FloatCase{-INF, "-inf"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    PlainOrExponentSwitch, FloatText,
+    ::testing::Values(FloatCase{1e-5, "1e-5"}, FloatCase{2.5e-5, "2.5e-5"},
+                      FloatCase{-2.5e-5, "-2.5e-5"}, FloatCase{0.0001, "0.0001"},
+                      FloatCase{9.999999999999999e-5, "9.999999999999999e-5"},
+                      FloatCase{0.00012345, "0.00012345"}, FloatCase{1e15, "1000000000000000.0"},
+                      FloatCase{9999999999999998.0, "9999999999999998.0"}, FloatCase{1e16, "1e16"},
+                      FloatCase{-1.5e16, "-1.5e16"}, FloatCase{1e21, "1e21"},
+                      FloatCase{1.2345e100, "1.2345e100"}));
+
+INSTANTIATE_TEST_SUITE_P(PlainDigits, FloatText,
+                         ::testing::Values(FloatCase{0.1, "0.1"}, FloatCase{0.3, "0.3"},
+                                           FloatCase{60.0, "60.0"}, FloatCase{-1.5, "-1.5"},
+                                           FloatCase{123456.789, "123456.789"},
+                                           FloatCase{22.624434389140273, "22.624434389140273"},
+                                           FloatCase{0.1 + 0.2, "0.30000000000000004"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Extremes, FloatText,
+    ::testing::Values(FloatCase{5e-324, "5e-324"}, FloatCase{-5e-324, "-5e-324"},
+                      FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"},
+                      FloatCase{2.225073858507201e-308, "2.225073858507201e-308"},  // subnormal
+                      FloatCase{1.7976931348623157e308, "1.7976931348623157e308"},
+                      FloatCase{-1.7976931348623157e308, "-1.7976931348623157e308"}));
+
+TEST(FloatText, RoundTripsAndFollowsTheLayoutForRandomBitPatterns) {
+    std::mt19937_64 rng(20240611);
+    for (int i = 0; i < 5000; ++i) {
+        const double value = std::bit_cast<double>(rng());
+        if (std::isnan(value)) continue;
+        const std::string text = float_text(value);
+        char* end = nullptr;
+        const double back = std::strtod(text.c_str(), &end);
+        ASSERT_EQ(end, text.c_str() + text.size()) << text;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(value)) << text;
+        const double magnitude = std::fabs(value);
+        const bool exponent_form = magnitude >= 1e16 || (magnitude > 0 && magnitude < 1e-4);
+        const auto e = text.find('e');
+        ASSERT_EQ(e != std::string::npos, exponent_form) << text;
+        if (exponent_form) {
+            ASSERT_EQ(text.find_first_of("+", e), std::string::npos) << text;
+            ASSERT_NE(text.substr(e), "e0") << text;
+            ASSERT_NE(text[e + (text[e + 1] == '-' ? 2 : 1)], '0') << text;
+            const std::string mantissa = text.substr(0, e);
+            if (mantissa.find('.') != std::string::npos) {
+                ASSERT_NE(mantissa.back(), '0') << text;  // no "1.0e16", no "1.50e16"
+                ASSERT_NE(mantissa.back(), '.') << text;
+            }
+        } else {
+            const auto point = text.find('.');
+            ASSERT_NE(point, std::string::npos) << text;
+            ASSERT_LT(point + 1, text.size()) << text;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Layout of records, lists, variants and scalars.
+
+struct LayoutCase {
+    const char* name;
+    std::string text;
+    std::string expected;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Layout : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(Layout, IsExact) {
+    EXPECT_EQ(GetParam().text, GetParam().expected);
+}
+
+std::string at_level(const SignalSourceSelection& value, unsigned level) {
+    std::string out;
+    write_text(out, value, level);
+    return out;
+}
+
+const LayoutCase LAYOUT_CASES[] = {
+    {"SelectionExternal7", text_form(SignalSourceSelection{0, 7, true}),
+     "SignalSourceSelection {\n"
+     "    internal: 0,\n"
+     "    external: 7,\n"
+     "    external_selected: true,\n"
+     "}"},
+    {"ConstantVariant", text_form(Signal{ConstantSignalParams{0.5}}),
+     "Constant(\n"
+     "    ConstantSignalParams {\n"
+     "        value: 0.5,\n"
+     "    },\n"
+     ")"},
+    {"DeeperLevelIndentsFollowingLines", at_level(SignalSourceSelection{3, 0, false}, 2),
+     "SignalSourceSelection {\n"
+     "            internal: 3,\n"
+     "            external: 0,\n"
+     "            external_selected: false,\n"
+     "        }"},
+    {"MixedSignalIndexes", text_form(Signal{MixedSignalParams{0, 18446744073709551615u}}),
+     "MixedSignal(\n"
+     "    MixedSignalParams {\n"
+     "        a_idx: 0,\n"
+     "        b_idx: 18446744073709551615,\n"
+     "    },\n"
+     ")"},
+    {"EmptyCoilSettingsAndEscapedName",
+     text_form(Coil("a\"b\\c\nd\te\rf\x01g\x1bh\x7f\xC3\xA4", -0.0, INF, 1e-5, {})),
+     "Coil {\n"
+     "    name: \"a\\\"b\\\\c\\nd\\te\\rf\\u{1}g\\u{1b}h\\u{7f}\xC3\xA4\",\n"
+     "    inductance: -0.0,\n"
+     "    max_current: inf,\n"
+     "    max_carrier_frequency: 1e-5,\n"
+     "    settings: [],\n"
+     "}"},
+    {"DefaultCoil", text_form(Coil()),
+     "Coil {\n"
+     "    name: \"Default\",\n"
+     "    inductance: 150.0,\n"
+     "    max_current: 0.1,\n"
+     "    max_carrier_frequency: 40.0,\n"
+     "    settings: [\n"
+     "        LCSetting {\n"
+     "            capacitance: 330.0,\n"
+     "            carrier_frequency: 22.624434389140273,\n"
+     "            clk_ticks_per_sample: 221,\n"
+     "            capacitor_bank_setting: 1,\n"
+     "        },\n"
+     "    ],\n"
+     "}"},
+    {"ErrorIsBareName", text_form(VESKError::ConfigError), "ConfigError"},
+    {"ErrorMisspeltName", text_form(VESKError::Unintialized), "Unintialized"},
+    {"EmptySamples", text_form(ArbitrarySignalParams{}),
+     "ArbitrarySignalParams {\n    samples: [],\n}"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Records, Layout, ::testing::ValuesIn(LAYOUT_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The sample list has its own fast writer; it must match the general list
+// layout at every depth (shallow and deep indentation take different paths).
+TEST(SampleList, MatchesTheListLayoutAtEveryLevel) {
+    const ArbitrarySignalParams params{{0, 7, 10, 99, 100, 9999, 10000, 32767, -1, -32768, 12345}};
+    for (unsigned level = 0; level < 20; ++level) {
+        const std::string outer(4 * level, ' ');
+        std::string expected = "ArbitrarySignalParams {\n" + outer + "    samples: [\n";
+        for (const std::int16_t s : params.samples) {
+            expected += outer + "        " + std::to_string(s) + ",\n";
+        }
+        expected += outer + "    ],\n" + outer + "}";
+        std::string out = "prefix ";
+        write_text(out, params, level);
+        EXPECT_EQ(out, "prefix " + expected) << "level " << level;
+    }
+}
+
+TEST(SampleList, OneLinePerSampleInAProtocol) {
+    unsetenv("VESK_TARGET_MACHINE");
+    Protocol protocol;
+    protocol.settings.signals = {ArbitrarySignalParams{std::vector<std::int16_t>(300000, 16384)}};
+    const std::string text = text_form(protocol);
+    EXPECT_EQ(text.rfind("Protocol {\n    settings: Settings {\n", 0), 0u);
+    EXPECT_EQ(text.substr(text.size() - 9), "\n    },\n}");
+    const std::string line = "\n                        16384,";
+    std::size_t lines = 0;
+    for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++lines;
+    EXPECT_EQ(lines, 300000u);
+}
+
+}  // namespace
+}  // namespace protocols
