@@ -1,0 +1,123 @@
+#include <cmath>
+#include <cstdio>
+#include <variant>
+
+#include "commands.hpp"
+#include "describe.hpp"
+#include "load.hpp"
+#include "protocols/config.hpp"
+#include "protocols/signals.hpp"
+
+namespace vesk {
+
+using namespace protocols;
+
+namespace {
+
+void check_limits(const Settings& s, std::vector<std::string>& problems) {
+    // Written so that NaN fails the test, as it would fail the setters.
+    if (!(s.intensity >= config::MIN_INTENSITY && s.intensity <= config::MAX_INTENSITY)) {
+        problems.push_back("intensity " + float_text(s.intensity) + " is outside " +
+                           float_text(config::MIN_INTENSITY) + ".." +
+                           float_text(config::MAX_INTENSITY));
+    }
+    const double d = s.session_duration;
+    if (!(d >= config::MIN_SESSION_DURATION && d <= config::MAX_SESSION_DURATION)) {
+        problems.push_back("session duration " + float_text(d) + " s is outside " +
+                           float_text(config::MIN_SESSION_DURATION) + ".." +
+                           float_text(config::MAX_SESSION_DURATION) + " s");
+    }
+}
+
+void check_channels(const Settings& s, std::vector<std::string>& problems) {
+    const auto& coils = s.machine_config.coils;
+    for (const ChannelView& channel : channels(s)) {
+        const std::string name = std::string("channel ") + channel.letter;
+        const ChannelSettings& c = channel.settings;
+        if (c.coil_idx >= coils.size()) {
+            problems.push_back(name + ": coil " + std::to_string(c.coil_idx) +
+                               " does not exist (the machine configuration has " +
+                               plural(coils.size(), "coil") + ")");
+        } else if (c.coil_setting_idx >= coils[c.coil_idx].settings.size()) {
+            problems.push_back(name + ": coil setting " + std::to_string(c.coil_setting_idx) +
+                               " does not exist (coil " + std::to_string(c.coil_idx) + " has " +
+                               plural(coils[c.coil_idx].settings.size(), "setting") + ")");
+        }
+        for (const ChannelInput& input : channel.inputs) {
+            if (!input.source.external_selected && input.source.internal >= s.signals.size()) {
+                problems.push_back(name + " " + input.label + ": signal " +
+                                   std::to_string(input.source.internal) +
+                                   " does not exist (the protocol has " +
+                                   plural(s.signals.size(), "signal") + ")");
+            }
+        }
+    }
+}
+
+void check_signal(const Settings& s, const Signal& signal, const std::string& name,
+                  std::vector<std::string>& problems) {
+    std::visit(
+        [&](const auto& params) {
+            using Params = std::remove_cvref_t<decltype(params)>;
+            if constexpr (std::is_same_v<Params, ArbitrarySignalParams>) {
+                const std::uint64_t expected = sample_count(s.session_duration);
+                if (params.samples.size() != expected) {
+                    problems.push_back(name + ": " + plural(params.samples.size(), "sample") +
+                                       ", but the session has " + std::to_string(expected));
+                }
+                std::size_t outside = 0, first = 0;
+                for (std::size_t i = 0; i < params.samples.size(); ++i) {
+                    if (params.samples[i] < 0 && outside++ == 0) first = i;
+                }
+                if (outside != 0) {
+                    problems.push_back(name + ": " + plural(outside, "stored sample") +
+                                       " outside 0..32767, the first at position " +
+                                       std::to_string(first) + " (" +
+                                       std::to_string(params.samples[first]) + ")");
+                }
+            } else {
+                for_each_field(params, [&](std::string_view field, const auto& value) {
+                    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, double>) {
+                        if (!std::isfinite(value)) {
+                            problems.push_back(name + ": " + std::string(field) + " is " +
+                                               float_text(value));
+                        }
+                    } else if (value >= s.signals.size()) {  // the positions of a MixedSignal
+                        problems.push_back(name + ": " + std::string(field) + " " +
+                                           std::to_string(value) +
+                                           " names no signal (the protocol has " +
+                                           plural(s.signals.size(), "signal") + ")");
+                    }
+                });
+            }
+        },
+        signal);
+}
+
+}  // namespace
+
+std::vector<std::string> find_problems(const Settings& settings) {
+    std::vector<std::string> problems;
+    check_limits(settings, problems);
+    check_channels(settings, problems);
+    for (std::size_t i = 0; i < settings.signals.size(); ++i) {
+        const Signal& signal = settings.signals[i];
+        check_signal(settings, signal,
+                     "signal " + std::to_string(i) + " (" + std::string(signal_kind(signal)) + ")",
+                     problems);
+    }
+    return problems;
+}
+
+int run_check(const Args& args) {
+    Loaded loaded;
+    int status;
+    if (!load_protocol(args.file, loaded, status)) return status;
+    const std::vector<std::string> problems = find_problems(loaded.settings);
+    for (const std::string& problem : problems) {
+        std::printf("%s: %s\n", args.file.c_str(), problem.c_str());
+    }
+    return problems.empty() ? EXIT_OK : EXIT_FINDINGS;
+}
+
+}  // namespace vesk

@@ -1,0 +1,30 @@
+// The four commands. Each returns the process's exit status (load.hpp).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocols/settings.hpp"
+
+namespace vesk {
+
+struct Args {
+    std::string file;
+    std::optional<std::uint64_t> signal;  // export: --signal N
+    std::string output;                   // export: -o PATH; empty for standard output
+};
+
+int run_show(const Args& args);
+int run_summary(const Args& args);
+int run_check(const Args& args);
+int run_export(const Args& args);
+
+// What `check` reports, one message per problem, in a fixed order.
+std::vector<std::string> find_problems(const protocols::Settings& settings);
+
+// What `summary` prints, line by line.
+std::string summary_text(const protocols::Settings& settings);
+
+}  // namespace vesk

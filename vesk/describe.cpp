@@ -1,0 +1,83 @@
+#include "describe.hpp"
+
+#include <algorithm>
+#include <variant>
+
+#include "protocols/text_form.hpp"
+
+namespace vesk {
+
+using namespace protocols;
+
+std::string float_text(double value) {
+    std::string text;
+    write_float(text, value);
+    return text;
+}
+
+std::string plural(std::uint64_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string_view signal_kind(const Signal& signal) {
+    return std::visit([](const auto& params) { return params.variant_name; }, signal);
+}
+
+namespace {
+
+// "name value, name value, ..." over a parameter record's declared fields.
+template <typename Params>
+std::string field_list(const Params& params) {
+    std::string text;
+    for_each_field(params, [&](std::string_view name, const auto& value) {
+        if (!text.empty()) text += ", ";
+        text += name;
+        text += ' ';
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, double>) {
+            text += float_text(value);
+        } else {
+            text += std::to_string(value);
+        }
+    });
+    return text;
+}
+
+std::string arbitrary_line(const ArbitrarySignalParams& params) {
+    const auto& samples = params.samples;
+    std::string text = "Arbitrary " + plural(samples.size(), "sample");
+    if (!samples.empty()) {
+        const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
+        text += ", stored " + std::to_string(*low) + ".." + std::to_string(*high);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string signal_line(const Signal& signal) {
+    return std::visit(
+        [](const auto& params) -> std::string {
+            using Params = std::remove_cvref_t<decltype(params)>;
+            if constexpr (std::is_same_v<Params, ArbitrarySignalParams>) {
+                return arbitrary_line(params);
+            } else {
+                return std::string(Params::variant_name) + " " + field_list(params);
+            }
+        },
+        signal);
+}
+
+std::array<ChannelView, 2> channels(const Settings& settings) {
+    auto view = [](char letter, const ChannelSettings& channel) {
+        const std::string c(1, letter);
+        return ChannelView{
+            letter,
+            channel,
+            {ChannelInput{"amplitude 1 (Coil." + c + "1)", channel.amplitude1_source},
+             ChannelInput{"amplitude 2 (Coil." + c + "2)", channel.amplitude2_source},
+             ChannelInput{"modulation (Channel." + c + ")", channel.modulation_source}}};
+    };
+    return {view('A', settings.channel_a_settings), view('B', settings.channel_b_settings)};
+}
+
+}  // namespace vesk

@@ -1,0 +1,35 @@
+// Names and one-line descriptions shared by `summary` and `check`.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "protocols/settings.hpp"
+
+namespace vesk {
+
+// The project's float layout ("60.0", "1e-5", "NaN", "inf").
+std::string float_text(double value);
+
+std::string plural(std::uint64_t count, const char* noun);  // "1 signal", "3 signals"
+
+// "Sine amplitude 1.0, frequency 10.0, phase 0.0, depth 1.0", ...
+std::string signal_line(const protocols::Signal& signal);
+
+std::string_view signal_kind(const protocols::Signal& signal);
+
+// One of a channel's three inputs and what the script calls it.
+struct ChannelInput {
+    std::string label;  // "amplitude 1 (Coil.A1)", "modulation (Channel.A)"
+    const protocols::SignalSourceSelection& source;
+};
+
+struct ChannelView {
+    char letter;  // 'A' or 'B'
+    const protocols::ChannelSettings& settings;
+    std::array<ChannelInput, 3> inputs;
+};
+
+std::array<ChannelView, 2> channels(const protocols::Settings& settings);
+
+}  // namespace vesk

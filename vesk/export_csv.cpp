@@ -1,0 +1,84 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <variant>
+
+#include "commands.hpp"
+#include "describe.hpp"
+#include "load.hpp"
+#include "protocols/config.hpp"
+#include "protocols/text_form.hpp"
+
+namespace vesk {
+
+using namespace protocols;
+
+namespace {
+
+int fail(const Args& args, const std::string& message) {
+    std::fprintf(stderr, "vesk: %s: %s\n", args.file.c_str(), message.c_str());
+    return EXIT_ERROR;
+}
+
+// Rows of "time,stored,normalised", written out in blocks: a long session
+// has millions of rows.
+bool write_csv(std::FILE* out, const std::vector<std::int16_t>& samples) {
+    std::string block = "time_s,stored,normalised\n";
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        write_float(block, static_cast<double>(i) / config::SAMPLING_RATE);
+        block += ',';
+        block += std::to_string(samples[i]);
+        block += ',';
+        write_float(block, samples[i] / config::SAMPLE_SCALE);
+        block += '\n';
+        if (block.size() >= (1 << 20)) {
+            if (std::fwrite(block.data(), 1, block.size(), out) != block.size()) return false;
+            block.clear();
+        }
+    }
+    if (!block.empty() && std::fwrite(block.data(), 1, block.size(), out) != block.size()) {
+        return false;
+    }
+    return std::fflush(out) == 0;
+}
+
+}  // namespace
+
+int run_export(const Args& args) {
+    Loaded loaded;
+    int status;
+    if (!load_protocol(args.file, loaded, status)) return status;
+    const auto& signals = loaded.settings.signals;
+    const std::uint64_t n = *args.signal;
+    if (n >= signals.size()) {
+        return fail(args, "signal " + std::to_string(n) + " does not exist (the protocol has " +
+                              plural(signals.size(), "signal") + ")");
+    }
+    const auto* arbitrary = std::get_if<ArbitrarySignalParams>(&signals[n]);
+    if (arbitrary == nullptr) {
+        return fail(args, "signal " + std::to_string(n) + " is a " +
+                              std::string(signal_kind(signals[n])) +
+                              " signal; only Arbitrary signals have samples to export");
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
+    std::FILE* out = stdout;
+    if (!args.output.empty()) {
+        file.reset(std::fopen(args.output.c_str(), "w"));
+        if (!file) {
+            std::fprintf(stderr, "vesk: %s: cannot write: %s\n", args.output.c_str(),
+                         std::strerror(errno));
+            return EXIT_ERROR;
+        }
+        out = file.get();
+    }
+    if (!write_csv(out, arbitrary->samples)) {
+        std::fprintf(stderr, "vesk: %s: cannot write: %s\n",
+                     args.output.empty() ? "standard output" : args.output.c_str(),
+                     std::strerror(errno));
+        return EXIT_ERROR;
+    }
+    return EXIT_OK;
+}
+
+}  // namespace vesk

@@ -1,0 +1,25 @@
+// Reading a protocol file from disk into a record, with one-line errors.
+#pragma once
+
+#include <string>
+
+#include "protocols/settings.hpp"
+
+namespace vesk {
+
+// Exit statuses shared by every command.
+inline constexpr int EXIT_OK = 0;
+inline constexpr int EXIT_FINDINGS = 1;  // `check` found something to report
+inline constexpr int EXIT_ERROR = 2;     // usage error, unreadable or invalid file
+inline constexpr int EXIT_INTERNAL = 3;  // the decoder and the encoder disagree
+
+struct Loaded {
+    protocols::Settings settings;
+    std::size_t file_size = 0;
+};
+
+// Reads and decodes `path`. On failure prints "vesk: PATH: ..." to standard
+// error and returns false with `exit_status` set.
+bool load_protocol(const std::string& path, Loaded& out, int& exit_status);
+
+}  // namespace vesk

@@ -1,0 +1,188 @@
+// vesk: reads .vesk protocol files back (show, summary, check, export).
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "commands.hpp"
+#include "load.hpp"
+
+namespace vesk {
+namespace {
+
+constexpr const char* MAIN_HELP = R"(usage: vesk COMMAND [OPTIONS] FILE
+
+Reads a .vesk protocol file back and shows or checks what it holds.
+
+commands:
+  show FILE                 print the protocol record in its text form
+  summary FILE              print a short summary: duration, intensity,
+                            samples, channels and their sources, signals
+  check FILE                report problems: sources or mixed-signal positions
+                            that name no signal, arbitrary signals of the wrong
+                            length, NaN or infinite parameters, values outside
+                            their limits, coil or setting positions out of range
+  export FILE --signal N    write arbitrary signal N's samples as CSV
+
+Run 'vesk COMMAND --help' for more about a command.
+
+exit status:
+  0  success; for check: nothing to report
+  1  check found something to report
+  2  usage error, or the file cannot be read or is not a valid protocol file
+  3  internal error: the decoded file does not re-encode to the same bytes
+)";
+
+struct Command {
+    std::string_view name;
+    int (*run)(const Args&);
+    bool takes_signal;  // export's options
+    const char* help;
+};
+
+constexpr Command COMMANDS[] = {
+    {"show", run_show, false, R"(usage: vesk show FILE
+
+Prints the protocol record in FILE in its text form: the same text that str()
+of the Protocol it was saved from shows after "settings: " (there indented by
+four more spaces). Arbitrary signals are listed sample by sample.
+
+Exit status: 0 shown; 2 the file cannot be read or is not a valid protocol file.
+)"},
+    {"summary", run_summary, false, R"(usage: vesk summary FILE
+
+Prints a short summary of the protocol in FILE: session duration, intensity,
+sample count, each channel (enabled or not, its coil and coil setting, what
+drives its two amplitude inputs and its modulation input) and one line per
+signal.
+
+Exit status: 0 shown; 2 the file cannot be read or is not a valid protocol file.
+)"},
+    {"check", run_check, false, R"(usage: vesk check FILE
+
+Reports, one line each, "FILE: problem" for:
+  - a channel input whose internal source names no signal
+  - a mixed signal whose a_idx or b_idx names no signal
+  - an arbitrary signal whose sample count differs from the session's, or
+    with stored samples outside 0..32767
+  - a NaN or infinite signal parameter
+  - an intensity outside 0.0..1.0 or a session duration outside 0.01..1800.0 s
+  - a channel's coil position or coil setting position out of range
+
+Exit status: 0 nothing to report; 1 problems reported; 2 the file cannot be
+read or is not a valid protocol file.
+)"},
+    {"export", run_export, true, R"(usage: vesk export FILE --signal N [-o OUTPUT]
+
+Writes the samples of arbitrary signal N (its position in the signal list) as
+CSV, one row per sample after the header "time_s,stored,normalised":
+  time_s      the sample's time in seconds (position / 5000.0)
+  stored      the stored 16-bit value (0..32767)
+  normalised  the stored value / 32767.0, back in [0, 1]
+
+options:
+  --signal N         the signal to export (required)
+  -o, --output PATH  write to PATH instead of standard output
+
+Exit status: 0 written; 2 usage error, unreadable or invalid file, signal N
+missing or not an arbitrary signal, or the output cannot be written.
+)"},
+};
+
+int usage_error(std::string_view command, const std::string& message) {
+    std::fprintf(stderr, "vesk: %s\n", message.c_str());
+    if (command.empty()) {
+        std::fputs("Try 'vesk --help'.\n", stderr);
+    } else {
+        std::fprintf(stderr, "Try 'vesk %.*s --help'.\n", static_cast<int>(command.size()),
+                     command.data());
+    }
+    return EXIT_ERROR;
+}
+
+bool parse_index(std::string_view text, std::uint64_t& out) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+// Matches "--name VALUE", "--name=VALUE" or "-x VALUE" at argv[i] and moves
+// past it; `value` is null when the option lacks its value.
+bool option_value(std::string_view name, int& i, int argc, char** argv, const char*& value) {
+    const std::string_view arg = argv[i];
+    if (arg == name) {
+        value = i + 1 < argc ? argv[++i] : nullptr;
+        return true;
+    }
+    if (name.starts_with("--") && arg.starts_with(name) && arg.size() > name.size() &&
+        arg[name.size()] == '=') {
+        value = argv[i] + name.size() + 1;
+        return true;
+    }
+    return false;
+}
+
+// Parses the arguments after the command name. Returns -1 to go on and run
+// the command, or the exit status to end with.
+int parse(const Command& command, int argc, char** argv, Args& args) {
+    bool have_file = false, options_done = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const bool option = !options_done && arg.size() > 1 && arg[0] == '-';
+        const char* value = nullptr;
+        if (option && (arg == "-h" || arg == "--help")) {
+            std::fputs(command.help, stdout);
+            return EXIT_OK;
+        } else if (option && arg == "--") {
+            options_done = true;
+        } else if (option && command.takes_signal &&
+                   option_value("--signal", i, argc, argv, value)) {
+            std::uint64_t n;
+            if (value == nullptr || !parse_index(value, n)) {
+                return usage_error(command.name, "--signal needs a signal position (0, 1, ...)");
+            }
+            args.signal = n;
+        } else if (option && command.takes_signal &&
+                   (option_value("-o", i, argc, argv, value) ||
+                    option_value("--output", i, argc, argv, value))) {
+            if (value == nullptr || *value == '\0') {
+                return usage_error(command.name, std::string(arg) + " needs a file name");
+            }
+            args.output = value;
+        } else if (option) {
+            return usage_error(command.name, "unknown option '" + std::string(arg) + "'");
+        } else if (have_file) {
+            return usage_error(command.name, "one FILE only");
+        } else {
+            args.file = arg;
+            have_file = true;
+        }
+    }
+    if (!have_file) return usage_error(command.name, "no FILE given");
+    if (command.takes_signal && !args.signal) {
+        return usage_error(command.name, "--signal N is required");
+    }
+    return -1;
+}
+
+int run(int argc, char** argv) {
+    if (argc < 2) return usage_error({}, "no command given");
+    const std::string_view name = argv[1];
+    if (name == "-h" || name == "--help" || name == "help") {
+        std::fputs(MAIN_HELP, stdout);
+        return EXIT_OK;
+    }
+    for (const Command& command : COMMANDS) {
+        if (command.name != name) continue;
+        Args args;
+        const int status = parse(command, argc - 2, argv + 2, args);
+        return status >= 0 ? status : command.run(args);
+    }
+    return usage_error({}, "unknown command '" + std::string(name) + "'");
+}
+
+}  // namespace
+}  // namespace vesk
+
+int main(int argc, char** argv) {
+    return vesk::run(argc, argv);
+}
