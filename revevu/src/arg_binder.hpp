@@ -1,0 +1,40 @@
+// Matching a call's arguments to a method's parameters, for the fast-call
+// convention with keywords. Every parameter is positional-or-keyword; the
+// first `required` have no default. The error messages follow the
+// interpreter's own wording, each built from one template in arg_binder.cpp.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+
+namespace revevu {
+
+inline constexpr std::size_t kMaxParameters = 4;
+
+struct Signature {
+    const char* full_name;  // "Protocol.add_sine_signal()", the prefix of every message
+    std::array<const char*, kMaxParameters> names;
+    std::size_t count;     // parameters in use, names[0 .. count)
+    std::size_t required;  // the first `required` parameters have no default
+};
+
+// The parameter names as interned strings, made on first use, so that keyword
+// objects (interned by the compiler) usually match by pointer. One per
+// signature, kept for the life of the process.
+using InternedNames = std::array<PyObject*, kMaxParameters>;
+
+using BoundArguments = std::array<PyObject*, kMaxParameters>;
+
+// Fills bound[i] with the borrowed argument of parameter i, or nullptr for an
+// omitted parameter with a default. Returns false with a TypeError set when
+// the arguments do not fit.
+bool bind_arguments(const Signature& signature, InternedNames& interned, PyObject* const* args,
+                    Py_ssize_t nargsf, PyObject* kwnames, BoundArguments& bound);
+
+// The same for the tuple-and-dict convention of tp_new.
+bool bind_arguments(const Signature& signature, InternedNames& interned, PyObject* args,
+                    PyObject* kwargs, BoundArguments& bound);
+
+}  // namespace revevu
