@@ -1,0 +1,93 @@
+// Module initialisation: single-phase, at most one module object per process,
+// owned by the first interpreter that imports it.
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "enums.hpp"
+#include "owned_ref.hpp"
+#include "panic.hpp"
+#include "protocol_object.hpp"
+
+namespace revevu {
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "revevu",
+    "",       // empty docstring
+    0,        // no module state
+    nullptr,  // no module-level functions
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// The interpreter that imported the module first; -1 until then. The classes
+// and members are shared objects of that interpreter and may not be handed to
+// another one.
+std::atomic<std::int64_t> owning_interpreter{-1};
+
+// Kept for the life of the process and handed out again by later calls.
+// Creation runs with the interpreter lock held and under the import lock of
+// the module name, so concurrent importers wait for and reuse the first result.
+PyObject* module_object = nullptr;
+
+bool claim_interpreter() {
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+        }
+        return false;
+    }
+    std::int64_t expected = -1;
+    if (!owning_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+        PyErr_SetString(PyExc_ImportError,
+                        "revevu does not support subinterpreters: it is already loaded in "
+                        "another interpreter of this process");
+        return false;
+    }
+    return true;
+}
+
+// Sets the attribute and appends its name to __all__ (created empty if missing).
+bool register_class(PyObject* module, const char* name, PyTypeObject* type) {
+    if (type == nullptr) return false;
+    PyObject* dict = PyModule_GetDict(module);  // borrowed
+    OwnedRef all = OwnedRef::borrow(PyDict_GetItemString(dict, "__all__"));
+    if (!all) {
+        all = OwnedRef::steal(PyList_New(0));
+        if (!all || PyDict_SetItemString(dict, "__all__", all.get()) < 0) return false;
+    }
+    OwnedRef class_name = OwnedRef::steal(PyUnicode_FromString(name));
+    if (!class_name || PyList_Append(all.get(), class_name.get()) < 0) return false;
+    return PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) == 0;
+}
+
+PyObject* build_module() {
+    OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
+    if (!module) return nullptr;
+    if (!register_class(module.get(), "Protocol", protocol_type())) return nullptr;
+    if (!register_class(module.get(), "Channel", channel_type())) return nullptr;
+    if (!register_class(module.get(), "Coil", coil_type())) return nullptr;
+    return module.release();
+}
+
+PyObject* init_module() {
+    if (!claim_interpreter()) return nullptr;
+    if (module_object == nullptr) {
+        module_object = build_module();  // a half-built module is discarded, not kept
+        if (module_object == nullptr) return nullptr;
+    }
+    return Py_NewRef(module_object);
+}
+
+}  // namespace
+}  // namespace revevu
+
+PyMODINIT_FUNC PyInit_revevu() {
+    return revevu::guarded([] { return revevu::init_module(); });
+}

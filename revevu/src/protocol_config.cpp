@@ -1,0 +1,95 @@
+// Configuration methods of Protocol: intensity, session duration, channels,
+// signal sources, and the two sampling queries.
+#include "panic.hpp"
+#include "protocol_methods.hpp"
+#include "protocols/config.hpp"
+#include "protocols/signals.hpp"
+
+namespace revevu::methods {
+namespace {
+
+using protocols::ChannelSettings;
+using protocols::SignalSourceSelection;
+namespace config = protocols::config;
+
+ChannelSettings& channel_settings(Settings& settings, Channel channel) {
+    return channel == Channel::A ? settings.channel_a_settings : settings.channel_b_settings;
+}
+
+SignalSourceSelection& amplitude_source(Settings& settings, Coil coil) {
+    switch (coil) {
+        case Coil::A1:
+            return settings.channel_a_settings.amplitude1_source;
+        case Coil::A2:
+            return settings.channel_a_settings.amplitude2_source;
+        case Coil::B1:
+            return settings.channel_b_settings.amplitude1_source;
+        case Coil::B2:
+            break;
+    }
+    return settings.channel_b_settings.amplitude2_source;
+}
+
+// The index that is not selected is reset to 0.
+SignalSourceSelection source_selection(std::uint64_t index, bool external) {
+    return external ? SignalSourceSelection{0, index, true}
+                    : SignalSourceSelection{index, 0, false};
+}
+
+}  // namespace
+
+PyObject* set_stimulation_intensity(Settings& settings, double intensity) {
+    // Written so that NaN fails; -0.0 passes and is kept as it is.
+    if (!(intensity >= config::MIN_INTENSITY && intensity <= config::MAX_INTENSITY)) {
+        return raise_panic("assertion failed: intensity >= 0.0 && intensity <= 1.0");
+    }
+    settings.intensity = intensity;
+    Py_RETURN_NONE;
+}
+
+PyObject* set_session_duration(Settings& settings, double duration) {
+    if (!(duration <= config::MAX_SESSION_DURATION)) {  // NaN fails here
+        return raise_panic("assertion failed: duration <= config::MAX_SESSION_DURATION");
+    }
+    if (!(duration >= config::MIN_SESSION_DURATION)) {
+        return raise_panic("assertion failed: duration >= 0.01");
+    }
+    settings.session_duration = duration;
+    Py_RETURN_NONE;
+}
+
+PyObject* enable_channel(Settings& settings, Channel channel) {
+    channel_settings(settings, channel).enabled = true;
+    Py_RETURN_NONE;
+}
+
+PyObject* set_amplitude_source(Settings& settings, Coil coil, std::uint64_t index, bool external) {
+    amplitude_source(settings, coil) = source_selection(index, external);
+    Py_RETURN_NONE;
+}
+
+PyObject* set_modulation_source(Settings& settings, Channel channel, std::uint64_t index,
+                                bool external) {
+    channel_settings(settings, channel).modulation_source = source_selection(index, external);
+    Py_RETURN_NONE;
+}
+
+std::optional<std::uint64_t> session_sample_count(const Settings& settings) {
+    if (!(settings.session_duration > 0.0)) {
+        raise_panic("assertion failed: self.settings.session_duration > 0.0");
+        return std::nullopt;
+    }
+    return protocols::sample_count(settings.session_duration);
+}
+
+PyObject* get_num_samples(Settings& settings) {
+    const auto count = session_sample_count(settings);
+    if (!count) return nullptr;
+    return PyLong_FromUnsignedLongLong(*count);
+}
+
+PyObject* get_sampling_rate(Settings&) {
+    return PyFloat_FromDouble(config::SAMPLING_RATE);
+}
+
+}  // namespace revevu::methods
