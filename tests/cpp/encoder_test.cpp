@@ -3,18 +3,34 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cstdlib>
-#include <functional>
 #include <limits>
 #include <string>
-
-#include "hex_bytes.hpp"
 
 namespace protocols {
 namespace {
 
-using testing::encoded;
-using testing::hex_bytes;
+// "01 | C8 01" -> {0x01, 0xC8, 0x01}: pairs of hex digits, anything else separates.
+Bytes hex_bytes(std::string_view hex) {
+    Bytes out;
+    for (const char* p = hex.data(); p < hex.data() + hex.size();) {
+        if (std::from_chars(p, p + 2, out.emplace_back(), 16).ptr == p + 2) {
+            p += 2;
+        } else {
+            out.pop_back();
+            ++p;
+        }
+    }
+    return out;
+}
+
+template <typename T>
+Bytes encoded(const T& value) {
+    Bytes out;
+    serialize(value, out);
+    return out;
+}
 
 constexpr std::uint64_t U64_MAX = std::numeric_limits<std::uint64_t>::max();
 
@@ -56,8 +72,8 @@ TEST(VarintLength, GrowsByOneByteAtEverySevenBitBoundary) {
 
 struct GoldenCase {
     const char* name;
-    std::function<Bytes()> encode;
-    std::string hex;
+    Bytes actual;
+    std::string expected_hex;
 };
 
 void PrintTo(const GoldenCase& c, std::ostream* os) {
@@ -67,7 +83,7 @@ void PrintTo(const GoldenCase& c, std::ostream* os) {
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(Golden, EncodesToExactBytes) {
-    EXPECT_EQ(GetParam().encode(), hex_bytes(GetParam().hex));
+    EXPECT_EQ(GetParam().actual, hex_bytes(GetParam().expected_hex));
 }
 
 std::string repeated(const char* hex, std::size_t times) {
@@ -76,69 +92,49 @@ std::string repeated(const char* hex, std::size_t times) {
     return out;
 }
 
-Bytes encoded_samples(std::size_t count) {
+Bytes slice(const Bytes& bytes, std::size_t begin, std::size_t end) {
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+Bytes samples(std::size_t count) {
     return encoded(ArbitrarySignalParams{std::vector<std::int16_t>(count, 0)});
 }
 
-Bytes encoded_constant(double value) {
+Bytes constant(double value) {
     return encoded(Signal{ConstantSignalParams{value}});
 }
 
+Bytes empty_coil(std::string name, std::size_t settings = 0) {
+    return encoded(Coil(std::move(name), 0.0, 0.0, 0.0, std::vector<LCSetting>(settings)));
+}
+
 const GoldenCase GOLDEN_CASES[] = {
-    {"Sine",
-     [] {
-         return encoded(Signal{SineSignalParams{1.0, 10.0, 0.0, 0.5}});
-     },
+    {"Sine", encoded(Signal{SineSignalParams{1.0, 10.0, 0.0, 0.5}}),
      "01 00 00 00 00 00 00 F0 3F 00 00 00 00 00 00 24 40 00 00 00 00 00 00 00 00"
      " 00 00 00 00 00 00 E0 3F"},
-    {"Constant", [] { return encoded_constant(-0.25); }, "00 00 00 00 00 00 00 D0 BF"},
-    {"Ramp",
-     [] {
-         return encoded(Signal{RampSignalParams{1.0, 2.0, 0.5}});
-     },
+    {"Constant", constant(-0.25), "00 00 00 00 00 00 00 D0 BF"},
+    {"Ramp", encoded(Signal{RampSignalParams{1.0, 2.0, 0.5}}),
      "02 00 00 00 00 00 00 F0 3F 00 00 00 00 00 00 00 40 00 00 00 00 00 00 E0 3F"},
-    {"Mixed",
-     [] {
-         return encoded(Signal{MixedSignalParams{0, 130}});
-     },
-     "03 00 82 01"},
-    {"Arbitrary",
-     [] {
-         return encoded(Signal{ArbitrarySignalParams{{0, -1, 1, 300, -32768, 32767}}});
-     },
+    {"Mixed", encoded(Signal{MixedSignalParams{0, 130}}), "03 00 82 01"},
+    {"Arbitrary", encoded(Signal{ArbitrarySignalParams{{0, -1, 1, 300, -32768, 32767}}}),
      "04 06 00 01 02 D8 04 FF FF 03 FE FF 03"},
-    {"ArbitraryEmpty", [] { return encoded(Signal{ArbitrarySignalParams{}}); }, "04 00"},
+    {"ArbitraryEmpty", encoded(Signal{ArbitrarySignalParams{}}), "04 00"},
     {"ChannelSettings",
-     [] {
-         return encoded(ChannelSettings{true, {0, 0, false}, {1, 0, false}, {2, 1, true}, 1, 200});
-     },
+     encoded(ChannelSettings{true, {0, 0, false}, {1, 0, false}, {2, 1, true}, 1, 200}),
      "01 | 00 00 00 | 01 00 00 | 02 01 01 | 01 | C8 01"},
-    {"FiveThousand", [] { return encoded_constant(5000.0); }, "00 00 00 00 00 00 88 B3 40"},
-    {"NegativeZero", [] { return encoded_constant(-0.0); }, "00 00 00 00 00 00 00 00 80"},
-    {"Infinity", [] { return encoded_constant(std::numeric_limits<double>::infinity()); },
-     "00 00 00 00 00 00 00 F0 7F"},
-    {"NanPayload",
-     [] { return encoded_constant(std::bit_cast<double>(std::uint64_t{0xFFF4000000000123})); },
+    {"FiveThousand", constant(5000.0), "00 00 00 00 00 00 88 B3 40"},
+    {"NegativeZero", constant(-0.0), "00 00 00 00 00 00 00 00 80"},
+    {"Infinity", constant(std::numeric_limits<double>::infinity()), "00 00 00 00 00 00 00 F0 7F"},
+    {"NanPayload", constant(std::bit_cast<double>(std::uint64_t{0xFFF4000000000123})),
      "00 23 01 00 00 00 00 F4 FF"},
-    {"EmptyCoil", [] { return encoded(Coil("", 0.0, 0.0, 0.0, {})); },
-     "00" + repeated("00", 24) + "00"},
+    {"EmptyCoil", empty_coil(""), "00" + repeated("00", 24) + "00"},
     // "Spule-ä€": 6 ASCII letters, a 2-byte and a 3-byte character.
-    {"NonAsciiNameCountsBytes",
-     [] {
-         Bytes bytes = encoded(Coil("Spule-\xC3\xA4\xE2\x82\xAC", 0.0, 0.0, 0.0, {}));
-         bytes.resize(12);
-         return bytes;
-     },
+    {"NonAsciiNameCountsBytes", slice(empty_coil("Spule-\xC3\xA4\xE2\x82\xAC"), 0, 12),
      "0B 53 70 75 6C 65 2D C3 A4 E2 82 AC"},
-    {"SampleCount128", [] { return encoded_samples(128); }, "80 01 " + repeated("00", 128)},
-    {"SampleCount16384", [] { return encoded_samples(16384); },
-     "80 80 01 " + repeated("00", 16384)},
-    {"ListCount128",
-     [] {
-         Bytes bytes = encoded(Coil("", 0.0, 0.0, 0.0, std::vector<LCSetting>(128)));
-         return Bytes(bytes.begin() + 25, bytes.begin() + 27);
-     },
-     "80 01"},
+    {"SampleCount128", samples(128), "80 01 " + repeated("00", 128)},
+    {"SampleCount16384", samples(16384), "80 80 01 " + repeated("00", 16384)},
+    {"ListCount128", slice(empty_coil("", 128), 25, 27), "80 01"},
 };
 
 INSTANTIATE_TEST_SUITE_P(WorkedExamples, Golden, ::testing::ValuesIn(GOLDEN_CASES),

@@ -108,12 +108,6 @@ TEST(Tuning, HugeTickCountsSaturateAndWrapWhenScaled) {
     EXPECT_EQ(coil.value().settings[0].carrier_frequency, 160000000.0 / 0x1p64 * 0.001);
 }
 
-TEST(Tuning, DefaultCoilHasItsOneSetting) {
-    const Coil coil;
-    EXPECT_EQ(coil.name, "Default");
-    EXPECT_EQ(coil.settings, (std::vector<LCSetting>{{330.0, 22.624434389140273, 221, 1}}));
-}
-
 // ---------------------------------------------------------------------------
 // Failure: ConfigError and one error report.
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 #include <random>
+#include <regex>
 #include <string>
 
 namespace protocols {
@@ -27,6 +28,10 @@ struct FloatCase {
     double value;
     const char* text;
 };
+
+void PrintTo(const FloatCase& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class FloatText : public ::testing::TestWithParam<FloatCase> {};
 
@@ -65,34 +70,25 @@ INSTANTIATE_TEST_SUITE_P(
                       FloatCase{1.7976931348623157e308, "1.7976931348623157e308"},
                       FloatCase{-1.7976931348623157e308, "-1.7976931348623157e308"}));
 
-TEST(FloatText, RoundTripsAndFollowsTheLayoutForRandomBitPatterns) {
+TEST(FloatText, RoundTripsInTheRightFormForRandomValues) {
+    const std::regex exponent_form(R"(-?[1-9](\.[0-9]*[1-9])?e-?[1-9][0-9]*)");
+    const std::regex plain_form(R"(-?(0|[1-9][0-9]*)\.([0-9]*[1-9]|0))");
     std::mt19937_64 rng(20240611);
-    for (int i = 0; i < 5000; ++i) {
-        const double value = std::bit_cast<double>(rng());
-        if (std::isnan(value)) continue;
+    for (int i = 0; i < 6000; ++i) {
+        // Odd rounds: any bit pattern. Even rounds: magnitudes 2^-14 to 2^53,
+        // around and inside the plain range.
+        const double value =
+            i % 2 ? std::bit_cast<double>(rng())
+                  : std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 68) - 67);
+        if (std::isnan(value) || value == 0.0) continue;
         const std::string text = float_text(value);
         char* end = nullptr;
         const double back = std::strtod(text.c_str(), &end);
         ASSERT_EQ(end, text.c_str() + text.size()) << text;
         ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(value)) << text;
         const double magnitude = std::fabs(value);
-        const bool exponent_form = magnitude >= 1e16 || (magnitude > 0 && magnitude < 1e-4);
-        const auto e = text.find('e');
-        ASSERT_EQ(e != std::string::npos, exponent_form) << text;
-        if (exponent_form) {
-            ASSERT_EQ(text.find_first_of("+", e), std::string::npos) << text;
-            ASSERT_NE(text.substr(e), "e0") << text;
-            ASSERT_NE(text[e + (text[e + 1] == '-' ? 2 : 1)], '0') << text;
-            const std::string mantissa = text.substr(0, e);
-            if (mantissa.find('.') != std::string::npos) {
-                ASSERT_NE(mantissa.back(), '0') << text;  // no "1.0e16", no "1.50e16"
-                ASSERT_NE(mantissa.back(), '.') << text;
-            }
-        } else {
-            const auto point = text.find('.');
-            ASSERT_NE(point, std::string::npos) << text;
-            ASSERT_LT(point + 1, text.size()) << text;
-        }
+        const bool exponent = magnitude >= 1e16 || magnitude < 1e-4;
+        ASSERT_TRUE(std::regex_match(text, exponent ? exponent_form : plain_form)) << text;
     }
 }
 
@@ -115,12 +111,6 @@ TEST_P(Layout, IsExact) {
     EXPECT_EQ(GetParam().text, GetParam().expected);
 }
 
-std::string at_level(const SignalSourceSelection& value, unsigned level) {
-    std::string out;
-    write_text(out, value, level);
-    return out;
-}
-
 const LayoutCase LAYOUT_CASES[] = {
     {"SelectionExternal7", text_form(SignalSourceSelection{0, 7, true}),
      "SignalSourceSelection {\n"
@@ -134,12 +124,6 @@ const LayoutCase LAYOUT_CASES[] = {
      "        value: 0.5,\n"
      "    },\n"
      ")"},
-    {"DeeperLevelIndentsFollowingLines", at_level(SignalSourceSelection{3, 0, false}, 2),
-     "SignalSourceSelection {\n"
-     "            internal: 3,\n"
-     "            external: 0,\n"
-     "            external_selected: false,\n"
-     "        }"},
     {"MixedSignalIndexes", text_form(Signal{MixedSignalParams{0, 18446744073709551615u}}),
      "MixedSignal(\n"
      "    MixedSignalParams {\n"
@@ -172,7 +156,6 @@ const LayoutCase LAYOUT_CASES[] = {
      "    ],\n"
      "}"},
     {"ErrorIsBareName", text_form(VESKError::ConfigError), "ConfigError"},
-    {"ErrorMisspeltName", text_form(VESKError::Unintialized), "Unintialized"},
     {"EmptySamples", text_form(ArbitrarySignalParams{}),
      "ArbitrarySignalParams {\n    samples: [],\n}"},
 };
