@@ -1,0 +1,157 @@
+#include "protocols/sample_import.hpp"
+
+#include <bit>
+#include <cstring>
+
+#include "protocols/signals.hpp"
+
+// On x86-64 Linux the block loop is built twice, for the SSE2 baseline and for
+// AVX2, and the loader picks one. Both are the same plain loops, vectorised by
+// the compiler; with SSE2 they are bound by instruction count rather than by
+// memory, and AVX2 halves that count. PROTOCOLS_BASELINE_ONLY builds the
+// baseline alone, so that tests can cover it on machines that would pick AVX2.
+#if defined(__x86_64__) && defined(__linux__) && defined(__has_attribute) && \
+    !defined(PROTOCOLS_BASELINE_ONLY)
+#if __has_attribute(target_clones)
+#define PROTOCOLS_SAMPLE_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef PROTOCOLS_SAMPLE_CLONES
+#define PROTOCOLS_SAMPLE_CLONES
+#endif
+
+namespace protocols {
+namespace {
+
+// Samples are handled in blocks of this many doubles (4 KiB): small enough to
+// stay in L1 between the range pass and the quantising pass, and a fixed trip
+// count lets GCC vectorise both passes without scalar epilogues, even at -O2.
+constexpr std::size_t kBlock = 512;
+constexpr std::size_t kBlockBytes = kBlock * sizeof(double);
+
+constexpr double kSampleScale = 32767.0;
+
+// Just below 0.5: trunc(y + kHalfDown) rounds y >= 0 to nearest with halves
+// away from zero. With 0.5 itself, y = 0.49999999999999994 would fail, as the
+// sum rounds up to 1.0; with this constant, y + kHalfDown reaches the next
+// integer only when y is at or above the half (y = n + 0.5 ties upwards, to
+// the even n + 1 for n = 0, and is nearer to it for every larger n).
+constexpr double kHalfDown = 0.49999999999999994;
+
+constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
+
+// Arrays need not be aligned to 8 bytes, so every read goes through memcpy.
+inline double load(const std::byte* at) {
+    double value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+// Whether x lies in [0.0, 1.0] (-0.0 included): x * (1 - x) is negative for
+// every other finite or infinite x (the exact product's sign survives rounding,
+// and its magnitude is never below |x| or 2^-52, so it cannot underflow to
+// zero) and NaN for NaN. One comparison covers both bounds.
+inline bool in_unit_range(double x) {
+    return x * (1.0 - x) >= 0.0;
+}
+
+// True when all kBlock doubles read `stride` bytes apart from `src` lie in
+// [0.0, 1.0]; with Copy, also stores them contiguously in `copy`, so that
+// strided data is read once. The comparison selects a double whose bits are
+// AND-ed: a form that GCC vectorises for SSE2 even at -O2, where a bool or
+// integer select would not.
+template <bool Copy>
+inline bool block_in_range(const std::byte* src, std::ptrdiff_t stride,
+                           std::byte* __restrict copy) {
+    constexpr double kAccept = std::bit_cast<double>(kAllBits);
+    std::uint64_t accepted = kAllBits;
+    for (std::size_t i = 0; i < kBlock; ++i) {
+        const double x = load(src + static_cast<std::ptrdiff_t>(i) * stride);
+        if constexpr (Copy) std::memcpy(copy + 8 * i, &x, sizeof x);
+        accepted &= std::bit_cast<std::uint64_t>(in_unit_range(x) ? kAccept : 0.0);
+    }
+    return accepted == kAllBits;
+}
+
+// quantise_sample() for kBlock contiguous doubles already known to lie in
+// [0.0, 1.0], so that y lies in [0, 32767] and converts without overflow.
+inline void quantise_block(const std::byte* __restrict src, std::int16_t* __restrict out) {
+    for (std::size_t i = 0; i < kBlock; ++i) {
+        const double y = load(src + 8 * i) * kSampleScale;
+        out[i] = static_cast<std::int16_t>(static_cast<std::int32_t>(y + kHalfDown));
+    }
+}
+
+// The fast pass over whole blocks, without a per-element early exit: checks a
+// block (copying strided data into a contiguous buffer), then quantises it
+// from L1. Returns the number of blocks done: less than block_count when a
+// block holds an offender.
+PROTOCOLS_SAMPLE_CLONES std::size_t import_blocks(const std::byte* data, std::ptrdiff_t stride,
+                                                  std::size_t block_count, std::int16_t* out) {
+    constexpr auto kContiguous = static_cast<std::ptrdiff_t>(sizeof(double));
+    alignas(32) std::byte buffer[kBlockBytes];
+    for (std::size_t b = 0; b < block_count; ++b) {
+        const std::byte* src = data + static_cast<std::ptrdiff_t>(b * kBlock) * stride;
+        if (stride == kContiguous) {
+            if (!block_in_range<false>(src, kContiguous, nullptr)) return b;
+        } else {
+            if (!block_in_range<true>(src, stride, buffer)) return b;
+            src = buffer;
+        }
+        quantise_block(src, out + b * kBlock);
+    }
+    return block_count;
+}
+
+inline SampleFault fault_of(double x) {
+    if (!(x >= 0.0)) return SampleFault::BelowZero;
+    if (!(x <= 1.0)) return SampleFault::AboveOne;
+    return SampleFault::None;
+}
+
+// The exact, ordered pass: checks and quantises one element at a time and
+// stops at the first offender. Used for the tail and for a block that the
+// fast pass found faulty.
+SampleFault import_one_by_one(const std::byte* data, std::ptrdiff_t stride, std::size_t count,
+                              std::int16_t* out) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = load(data + static_cast<std::ptrdiff_t>(i) * stride);
+        if (const SampleFault fault = fault_of(x); fault != SampleFault::None) return fault;
+        out[i] = quantise_sample(x);
+    }
+    return SampleFault::None;
+}
+
+// Every element is the same double: one check, one quantisation, a fill.
+SampleFault import_repeated(const std::byte* data, std::size_t count, std::int16_t* out) {
+    const double x = load(data);
+    if (const SampleFault fault = fault_of(x); fault != SampleFault::None) return fault;
+    const std::int16_t value = quantise_sample(x);
+    for (std::size_t i = 0; i < count; ++i) out[i] = value;
+    return SampleFault::None;
+}
+
+}  // namespace
+
+SampleFault import_samples(const std::byte* data, std::ptrdiff_t stride, std::size_t count,
+                           std::int16_t* out) {
+    if (count == 0) return SampleFault::None;
+    if (stride == 0) return import_repeated(data, count, out);
+
+    const auto at = [&](std::size_t index) {
+        return data + static_cast<std::ptrdiff_t>(index) * stride;
+    };
+    const std::size_t whole = count / kBlock * kBlock;
+    std::size_t start = 0;
+    while (start < whole) {
+        start += import_blocks(at(start), stride, (whole - start) / kBlock, out + start) * kBlock;
+        if (start == whole) break;
+        // The fast pass stopped at this block: find its first offender exactly.
+        const SampleFault fault = import_one_by_one(at(start), stride, kBlock, out + start);
+        if (fault != SampleFault::None) return fault;
+        start += kBlock;
+    }
+    return import_one_by_one(at(start), stride, count - start, out + start);
+}
+
+}  // namespace protocols
