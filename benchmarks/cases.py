@@ -1,0 +1,286 @@
+"""The measurements behind benchmarks/run.py. Each case runs in a process of
+its own, started by run.py with the allocator set up for fresh or reused
+memory, and prints its result as one JSON object:
+
+    python benchmarks/cases.py CASE [--repeat N]
+
+Timed cases report medians in seconds. A subject and its baseline are timed
+in alternation, one call each per round, so that a slow spell of the machine
+falls on both; setup and teardown of each call (a new Protocol, freeing the
+result) stay outside the timed region.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import json
+import os
+import statistics
+import sys
+import tempfile
+import time
+from collections.abc import Callable
+from pathlib import Path
+
+import numpy as np
+
+import revevu
+
+SAMPLE_RATE = 5000
+LONGEST_SAMPLES = 9_000_000  # 1800 s
+DEFAULT_SAMPLES = 300_000  # 60 s, the default session
+MEMORY_OF_LONGEST_SAMPLES = LONGEST_SAMPLES * 2  # int16 each
+
+
+def normalised_samples(count: int, layout: str) -> np.ndarray:
+    """`count` float64 values in [0, 1]: contiguous, or every second element
+    of an array twice as long."""
+    rng = np.random.default_rng(20240601)
+    if layout == "contiguous":
+        return rng.random(count)
+    return rng.random(2 * count)[::2]
+
+
+def protocol_for(count: int) -> revevu.Protocol:
+    protocol = revevu.Protocol()
+    protocol.set_session_duration(count / SAMPLE_RATE)
+    assert protocol.get_num_samples() == count
+    return protocol
+
+
+def protocol_with_signal(count: int) -> revevu.Protocol:
+    protocol = protocol_for(count)
+    protocol.add_arbitrary_signal(normalised_samples(count, "contiguous"))
+    return protocol
+
+
+Setup = Callable[[], object]
+Timed = Callable[[object], object]
+
+
+def time_alternating(cases: dict[str, tuple[Setup, Timed]], repeat: int) -> dict[str, float]:
+    """Median seconds of each timed call. Each round runs every case once,
+    in an order that rotates from round to round; one untimed warm-up round
+    comes first. The result of a call is freed outside the timed region."""
+    names = list(cases)
+    times: dict[str, list[float]] = {name: [] for name in names}
+    for round_index in range(repeat + 1):
+        shift = round_index % len(names)
+        for name in names[shift:] + names[:shift]:
+            setup, timed = cases[name]
+            state = setup()
+            gc.collect()
+            start = time.perf_counter()
+            result = timed(state)
+            elapsed = time.perf_counter() - start
+            del result, state
+            if round_index > 0:
+                times[name].append(elapsed)
+    return {name: statistics.median(values) for name, values in times.items()}
+
+
+# ---- add_arbitrary_signal -----------------------------------------------------
+
+
+def numpy_pipeline(samples: np.ndarray) -> np.ndarray:
+    """What a script would write for the same stored values without the
+    module: both range checks, scaling by 32767, rounding half away from zero
+    (floor(y + 0.5) for y >= 0) and the cast, in place where NumPy allows."""
+    if not (samples >= 0.0).all():
+        raise ValueError("sample below 0.0")
+    if not (samples <= 1.0).all():
+        raise ValueError("sample above 1.0")
+    scaled = samples * 32767.0
+    scaled += 0.5
+    np.floor(scaled, out=scaled)
+    return scaled.astype(np.int16)
+
+
+def case_arbitrary(layout: str, repeat: int) -> dict:
+    samples = normalised_samples(LONGEST_SAMPLES, layout)
+    check_pipeline_matches_module(layout)
+    return time_alternating(
+        {
+            "add_arbitrary_signal": (
+                lambda: protocol_for(LONGEST_SAMPLES),
+                lambda protocol: protocol.add_arbitrary_signal(samples),
+            ),
+            "astype": (lambda: None, lambda _: samples.astype(np.int16)),
+            "numpy_pipeline": (lambda: None, lambda _: numpy_pipeline(samples)),
+        },
+        repeat,
+    )
+
+
+def check_pipeline_matches_module(layout: str) -> None:
+    """The baseline pipeline must store what the module stores: compared
+    through the text form on a short signal."""
+    count = 20_000
+    samples = normalised_samples(count, layout)
+    protocol = protocol_for(count)
+    protocol.add_arbitrary_signal(samples)
+    text = str(protocol)
+    start = text.index("samples: [") + len("samples: [")
+    stored = [int(line.strip().rstrip(",")) for line in text[start:].split("]", 1)[0].split()]
+    if stored != numpy_pipeline(samples).tolist():
+        raise SystemExit("the NumPy pipeline does not store the module's values")
+
+
+# ---- save ---------------------------------------------------------------------
+
+
+def write_durably(path: str, data: bytes) -> None:
+    """The steps save() takes to replace a file, from Python: a temporary file
+    beside the target, every byte written, fsync, close, rename."""
+    temporary = path + ".tmp"
+    fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, 0o666)
+    try:
+        view = memoryview(data)
+        while view:
+            view = view[os.write(fd, view) :]
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+    os.rename(temporary, path)
+
+
+def case_save(repeat: int) -> dict:
+    protocol = protocol_with_signal(LONGEST_SAMPLES)
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        module_path = os.path.join(folder, "module.vesk")
+        python_path = os.path.join(folder, "python.bin")
+        protocol.save(module_path)
+        size = os.path.getsize(module_path)
+        data = Path(module_path).read_bytes()  # same bytes, made before timing
+        medians = time_alternating(
+            {
+                "save": (lambda: None, lambda _: protocol.save(module_path)),
+                "python_write": (lambda: None, lambda _: write_durably(python_path, data)),
+            },
+            repeat,
+        )
+    return {**medians, "file_bytes": size}
+
+
+# ---- str() --------------------------------------------------------------------
+
+
+def case_str(count: int, repeat: int) -> dict:
+    protocol = protocol_with_signal(count)
+    length = len(str(protocol))
+    cases: dict[str, tuple[Setup, Timed]] = {"str": (lambda: None, lambda _: str(protocol))}
+    if count == LONGEST_SAMPLES:
+        cases["fresh_str"] = (lambda: None, lambda _: bytes(length).decode("ascii"))
+    return {**time_alternating(cases, repeat), "text_bytes": length}
+
+
+# ---- Per-call cost ------------------------------------------------------------
+
+CALLS_PER_STATEMENT = 20  # unrolled, so that the loop's own cost is small beside a call
+
+
+def per_call_seconds(
+    fresh_target: Callable[[], Callable], argument: object, calls: int, repeat: int
+) -> float:
+    """Median seconds of one call f(argument), or f() when `argument` is None,
+    from loops of `calls` calls, 20 to a loop step; `fresh_target()` gives a
+    new f for each loop (a new list or Protocol, so that growth is alike)."""
+    call = "f(a); " if argument is not None else "f(); "
+    source = "def loop(f, a, n):\n    for _ in range(n):\n        " + call * CALLS_PER_STATEMENT
+    namespace: dict = {}
+    exec(source, namespace)  # noqa: S102 - a fixed statement, unrolled
+    loop = namespace["loop"]
+    steps = calls // CALLS_PER_STATEMENT
+    samples = []
+    for round_index in range(repeat + 1):
+        target = fresh_target()
+        gc.collect()
+        start = time.perf_counter()
+        loop(target, argument, steps)
+        elapsed = time.perf_counter() - start
+        if round_index > 0:
+            samples.append(elapsed / (steps * CALLS_PER_STATEMENT))
+    return statistics.median(samples)
+
+
+def case_per_call(repeat: int) -> dict:
+    calls = 200_000
+    probe = revevu.Protocol()
+    result = {}
+    for name, target in [
+        ("add_constant_signal", lambda: revevu.Protocol().add_constant_signal),
+        ("list_append", lambda: [].append),
+    ]:
+        result[name] = per_call_seconds(target, 0.5, calls, repeat)
+    for name, target in [
+        ("get_sampling_rate", lambda: probe.get_sampling_rate),
+        ("int_bit_length", lambda: (1).bit_length),
+        ("Protocol", lambda: revevu.Protocol),
+    ]:
+        result[name] = per_call_seconds(target, None, calls, repeat)
+    return result
+
+
+# ---- Peak resident growth -----------------------------------------------------
+
+
+def status_kib(field: str) -> int:
+    for line in Path("/proc/self/status").read_text().splitlines():
+        if line.startswith(field + ":"):
+            return int(line.split()[1])
+    raise RuntimeError(f"{field} missing from /proc/self/status")
+
+
+def resident_growth(operation: Callable[[], object]) -> int:
+    """Bytes by which the peak resident size grows over `operation()`,
+    measured from the resident size just before it (the peak is reset first,
+    so that setup does not hide the operation's own peak)."""
+    gc.collect()
+    Path("/proc/self/clear_refs").write_text("5")  # resets VmHWM to VmRSS
+    before = status_kib("VmRSS")
+    result = operation()
+    peak = status_kib("VmHWM")
+    del result
+    return (peak - before) * 1024
+
+
+def case_memory(operation: str) -> dict:
+    if operation == "add_arbitrary_signal":
+        samples = normalised_samples(LONGEST_SAMPLES, "contiguous")
+        protocol = protocol_for(LONGEST_SAMPLES)
+        return {"growth": resident_growth(lambda: protocol.add_arbitrary_signal(samples))}
+    protocol = protocol_with_signal(LONGEST_SAMPLES)
+    if operation == "str":
+        text_bytes = len(str(protocol))
+        return {"growth": resident_growth(lambda: str(protocol)), "output_bytes": text_bytes}
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        path = os.path.join(folder, "memory.vesk")
+        growth = resident_growth(lambda: protocol.save(path))
+        return {"growth": growth, "output_bytes": os.path.getsize(path)}
+
+
+CASES: dict[str, Callable[[int], dict]] = {
+    "arbitrary_contiguous": lambda repeat: case_arbitrary("contiguous", repeat),
+    "arbitrary_strided": lambda repeat: case_arbitrary("strided", repeat),
+    "save": case_save,
+    "str_default": lambda repeat: case_str(DEFAULT_SAMPLES, repeat),
+    "str_longest": lambda repeat: case_str(LONGEST_SAMPLES, repeat),
+    "per_call": case_per_call,
+    "memory_add_arbitrary_signal": lambda _: case_memory("add_arbitrary_signal"),
+    "memory_str": lambda _: case_memory("str"),
+    "memory_save": lambda _: case_memory("save"),
+}
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("--repeat", type=int, default=7)
+    arguments = parser.parse_args()
+    json.dump(CASES[arguments.case](arguments.repeat), sys.stdout)
+    print()
+
+
+if __name__ == "__main__":
+    main()
