@@ -1,0 +1,184 @@
+"""Shared helpers of the revevu test suite: the expected messages, a reader of
+the protocol's text form, the PanicException class, and a way to run code in a
+fresh interpreter."""
+
+from __future__ import annotations
+
+import contextlib
+import math
+import os
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import pytest
+
+import revevu
+from revevu import Protocol
+
+U64_MAX = 2**64 - 1
+
+MSG_INTENSITY = "assertion failed: intensity >= 0.0 && intensity <= 1.0"
+MSG_DURATION_MAX = "assertion failed: duration <= config::MAX_SESSION_DURATION"
+MSG_DURATION_MIN = "assertion failed: duration >= 0.01"
+MSG_LENGTH = "assertion failed: samples.len() == self.get_num_samples()"
+MSG_SAMPLE_LOW = "assertion failed: *sample >= 0.0"
+MSG_SAMPLE_HIGH = "assertion failed: *sample <= 1.0"
+MSG_EXTENSION = 'assertion failed: filepath.ends_with(".vesk")'
+UNWRAP = "called `Result::unwrap()` on an `Err` value: "
+
+
+def cast_message(name: str, obj: object, target: str) -> str:
+    """The TypeError text of an argument of the wrong type."""
+    return f"argument '{name}': '{type(obj).__qualname__}' object cannot be cast as '{target}'"
+
+
+def quantise(x: float) -> int:
+    """The stored value of a normalised sample in [0, 1]: x * 32767 rounded
+    half away from zero, computed without a second rounding."""
+    scaled = x * 32767.0
+    whole = math.floor(scaled)
+    return whole + (1 if scaled - whole >= 0.5 else 0)
+
+
+def os_error_message(code: int, kind: str) -> str:
+    """The PanicException text of a file operation that failed with error number `code`."""
+    return UNWRAP + f'Os {{ code: {code}, kind: {kind}, message: "{os.strerror(code)}" }}'
+
+
+def _find_panic_exception() -> type:
+    try:
+        Protocol().set_session_duration(0.0)
+    except BaseException as error:  # noqa: B036 - the class is what we are after
+        return type(error)
+    raise AssertionError("set_session_duration(0.0) did not fail")
+
+
+PanicException = _find_panic_exception()
+
+
+def assert_panics(call, message: str) -> PanicException:
+    """Runs `call` and checks that it raises PanicException carrying `message` alone."""
+    with pytest.raises(BaseException) as caught:  # noqa: B017 - narrowed just below
+        call()
+    assert type(caught.value) is PanicException
+    assert caught.value.args == (message,)
+    assert str(caught.value) == message
+    return caught.value
+
+
+@contextlib.contextmanager
+def unchanged(protocol: Protocol):
+    """The block must leave the protocol's text form exactly as it was, and
+    the protocol usable."""
+    before = str(protocol)
+    yield
+    assert str(protocol) == before
+    assert protocol.get_sampling_rate() == 5000.0
+
+
+# ---- The text form, read back into Python values -------------------------------
+
+
+def _scalar(text: str):
+    if text in ("true", "false"):
+        return text == "true"
+    if text.startswith('"'):
+        return text[1:-1]
+    if text.lstrip("-").isdigit():
+        return int(text)
+    return float(text)  # also "NaN", "inf", "-inf", "1e-5"
+
+
+def parse_text_form(text: str):
+    """Reads the multi-line text form into dicts (records, with their type name
+    under "__type__"), lists and (variant name, payload) pairs."""
+    lines = [line.strip() for line in text.split("\n")]
+    position = 0
+
+    def value(head: str):
+        nonlocal position
+        if head == "[]":
+            return []
+        if head.endswith("{"):
+            record = {"__type__": head[:-2]}
+            while lines[position] not in ("}", "},"):
+                name, rest = lines[position].split(": ", 1)
+                position += 1
+                record[name] = value(rest.removesuffix(","))
+            position += 1
+            return record
+        if head.endswith("["):
+            items = []
+            while lines[position] not in ("]", "],"):
+                position += 1
+                items.append(value(lines[position - 1].removesuffix(",")))
+            position += 1
+            return items
+        if head.endswith("("):
+            position += 1
+            payload = value(lines[position - 1].removesuffix(","))
+            position += 1  # ")"
+            return (head[:-1], payload)
+        return _scalar(head)
+
+    position = 1
+    result = value(lines[0])
+    assert position == len(lines), "text form has trailing lines"
+    return result
+
+
+def settings_of(protocol: Protocol) -> dict:
+    record = parse_text_form(str(protocol))
+    assert record["__type__"] == "Protocol"
+    return record["settings"]
+
+
+def signals_of(protocol: Protocol) -> list:
+    """The signal list as (variant, {field: value}) pairs, without type names."""
+    result = []
+    for variant, params in settings_of(protocol)["signals"]:
+        result.append((variant, {k: v for k, v in params.items() if k != "__type__"}))
+    return result
+
+
+def source_of(protocol: Protocol, channel: str, source: str) -> tuple:
+    """(internal, external, external_selected) of one source selection."""
+    selection = settings_of(protocol)[f"channel_{channel}_settings"][source]
+    return (selection["internal"], selection["external"], selection["external_selected"])
+
+
+# ---- Fresh interpreters ---------------------------------------------------------
+
+MODULE_DIR = str(Path(revevu.__file__).resolve().parent)
+
+
+def run_python(code: str, *, env: dict | None = None, timeout: float = 120) -> subprocess.CompletedProcess:
+    """Runs `code` in a new interpreter that imports the same revevu build."""
+    full_env = dict(os.environ)
+    full_env["PYTHONPATH"] = os.pathsep.join(
+        [MODULE_DIR] + [p for p in full_env.get("PYTHONPATH", "").split(os.pathsep) if p]
+    )
+    full_env.update(env or {})
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        env=full_env,
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+    )
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: takes seconds; deselect with -m 'not slow'")
+
+
+@pytest.fixture
+def protocol() -> Protocol:
+    return Protocol()
+
+
+@pytest.fixture
+def np():
+    return pytest.importorskip("numpy")
