@@ -13,8 +13,11 @@ namespace revevu {
 // Writes `bytes` to `path` so that the target holds either its old content or
 // all of `bytes`: a temporary file in the target's directory, written in full,
 // fsync'd and renamed over the target (a symbolic link target replaces the file
-// it finally points to; a non-regular target such as a FIFO or /dev/null is
-// written in place). Returns nullopt on success, or the error's description:
+// it finally points to; a non-regular target such as a FIFO or /dev/null, and
+// a writable file in a directory that takes no new file, are written in
+// place). An existing file keeps its permission bits; one this process may
+// not write is refused (EACCES), as opening it would be. Returns nullopt on
+// success, or the error's description:
 //   Os { code: 2, kind: NotFound, message: "No such file or directory" }
 //   Error { kind: InvalidInput, message: "file name contained an unexpected NUL byte" }
 //   Error { kind: WriteZero, message: "failed to write whole buffer" }
