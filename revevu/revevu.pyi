@@ -84,7 +84,9 @@ class Protocol:
     def enable_channel(self, channel: Channel) -> None:
         """Enable a channel. There is no way to disable it again."""
 
-    def set_amplitude_source(self, coil: Coil, index: SupportsIndex, external: _Bool = False) -> None:
+    def set_amplitude_source(
+        self, coil: Coil, index: SupportsIndex, external: _Bool = False
+    ) -> None:
         """Drive an amplitude input from internal signal `index`, or from
         external input `index` when `external` is true.
 
