@@ -295,10 +295,5 @@ TEST(DecoderAccepts, LargestVarintAndExtremeSamples) {
               (std::vector<std::int16_t>{-32768, 32767}));
 }
 
-TEST(DecodeError, DescribeLeavesOutAnEmptyPath) {
-    EXPECT_EQ((DecodeError{7, "", "x"}).describe(), "offset 7: x");
-    EXPECT_EQ((DecodeError{7, "a.b[2]", "x"}).describe(), "offset 7: a.b[2]: x");
-}
-
 }  // namespace
 }  // namespace protocols

@@ -4,7 +4,6 @@ import ast
 import inspect
 import subprocess
 import sys
-import textwrap
 from pathlib import Path
 
 import numpy as np
@@ -151,31 +150,3 @@ def test_stubtest_finds_no_difference_from_the_runtime():
     result = run_mypy("mypy.stubtest", "revevu")
     assert result.returncode == 0, result.stdout + result.stderr
 
-
-def test_mypy_uses_the_installed_stubs(tmp_path):
-    script = tmp_path / "script.py"
-    script.write_text(
-        textwrap.dedent(
-            """\
-            import numpy as np
-            from revevu import Channel, Coil, Protocol
-
-            p = Protocol()
-            position: int = p.add_sine_signal(1.0, 10.0, depth=0.5)
-            p.add_arbitrary_signal(np.zeros(p.get_num_samples()))
-            p.set_amplitude_source(Coil.A1, position, external=np.bool_(True))
-            p.set_modulation_source(Channel.B, 2)
-            rate: float = p.get_sampling_rate()
-            p.save("x.vesk")
-            p.set_amplitude_source(0, 1)
-            p.save(b"x.vesk")
-            text: str = p.get_num_samples()
-            Coil.A1 < Coil.A2
-            """
-        )
-    )
-    result = run_mypy("mypy", "--strict", "--no-incremental", str(script))
-    lines = result.stdout.splitlines()
-    errors = [line.split(": error: ")[0] for line in lines if ": error: " in line]
-    # Exactly the four misuses at the end, and nothing in the correct part.
-    assert errors == [f"{script}:{line}" for line in (11, 12, 13, 14)], result.stdout
