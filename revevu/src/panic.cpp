@@ -28,17 +28,16 @@ std::string_view short_path(std::string_view path) noexcept {
     return start == std::string_view::npos ? path : path.substr(start);
 }
 
-void write_diagnostic(std::string_view message, const std::source_location& where) noexcept {
-    const std::string_view file = short_path(where.file_name());
+void write_diagnostic(std::string_view message, const SourceLocation& where) noexcept {
+    const std::string_view file = short_path(where.file);
     std::fprintf(stderr, "revevu panicked at %.*s:%u:\n%.*s\n", static_cast<int>(file.size()),
-                 file.data(), static_cast<unsigned>(where.line()), static_cast<int>(message.size()),
-                 message.data());
+                 file.data(), where.line, static_cast<int>(message.size()), message.data());
     std::fflush(stderr);
 }
 
 }  // namespace
 
-PyObject* raise_panic(std::string_view message, std::source_location where) noexcept {
+PyObject* raise_panic(std::string_view message, SourceLocation where) noexcept {
     write_diagnostic(message, where);
     PyObject* type = panic_exception_type();
     if (type == nullptr) return nullptr;  // its creation left MemoryError set

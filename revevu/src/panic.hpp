@@ -6,16 +6,27 @@
 
 #include <exception>
 #include <new>
-#include <source_location>
 #include <string_view>
 
 namespace revevu {
+
+// Where a panic was raised. std::source_location would do, but clang 14 with
+// this libstdc++ lacks it; these builtins exist in both compilers.
+struct SourceLocation {
+    const char* file;
+    unsigned line;
+
+    static constexpr SourceLocation here(const char* file = __builtin_FILE(),
+                                         unsigned line = __builtin_LINE()) {
+        return {file, line};
+    }
+};
 
 // Writes "revevu panicked at <file>:<line>:\n<message>" to the process's
 // standard error and sets a PanicException carrying `message` alone.
 // Always returns nullptr, for `return raise_panic(...)`.
 PyObject* raise_panic(std::string_view message,
-                      std::source_location where = std::source_location::current()) noexcept;
+                      SourceLocation where = SourceLocation::here()) noexcept;
 
 // Runs `body` (which returns a new reference or nullptr with an error set) and
 // turns a C++ exception escaping it into a Python error, so that none crosses

@@ -30,7 +30,9 @@ struct Float {
         return to_double(object, name);
     }
 };
-template <double Default>
+// The defaults are whole numbers; an int parameter keeps this usable where
+// floating-point template arguments are not (clang before 18).
+template <int Default>
 struct FloatOr : Float {
     static constexpr double fallback = Default;
 };

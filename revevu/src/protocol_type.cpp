@@ -40,12 +40,30 @@ void protocol_dealloc(PyObject* self) noexcept {
     Py_DECREF(type);  // instances of a heap type hold a reference to it
 }
 
+// The text form as a new str. An ASCII text (always, unless a coil name is
+// not) is written straight into the str's own buffer, measured first, which
+// saves a copy of what can be hundreds of megabytes and the memory it needs.
+PyObject* text_form_str(const protocols::Protocol& record) {
+    const protocols::TextFormSize size = protocols::measure_text_form(record);
+    if (!size.ascii) {
+        const std::string text = protocols::text_form(record);
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    }
+    OwnedRef text = OwnedRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(size.bytes), 127));
+    if (!text) return nullptr;
+    char* data = static_cast<char*>(PyUnicode_DATA(text.get()));
+    if (protocols::write_text_form(record, data, size.bytes) != size.bytes) {
+        PyErr_SetString(PyExc_SystemError, "text form length changed while writing");
+        return nullptr;
+    }
+    return text.release();
+}
+
 PyObject* protocol_str(PyObject* self) noexcept {
     return guarded([&]() -> PyObject* {
         auto call = MethodCall<SharedBorrow>::begin(self);
         if (!call) return nullptr;
-        const std::string text = protocols::text_form(call->record());
-        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        return text_form_str(call->record());
     });
 }
 
@@ -111,7 +129,7 @@ PyMethodDef protocol_methods[] = {
      kFastCall, "add_constant_signal($self, value)\n--\n\n"},
     {"add_sine_signal",
      as_method(fastcall_method<kAddSineSignal, ExclusiveBorrow, methods::add_sine_signal, Float,
-                               Float, FloatOr<0.0>, FloatOr<1.0>>),
+                               Float, FloatOr<0>, FloatOr<1>>),
      kFastCall, "add_sine_signal($self, amplitude, frequency, phase=0.0, depth=1.0)\n--\n\n"},
     {"add_ramp_signal",
      as_method(fastcall_method<kAddRampSignal, ExclusiveBorrow, methods::add_ramp_signal, Float,
