@@ -195,13 +195,6 @@ def test_accepted_layouts_follow_index_order(short, np, make):
     assert stored_samples(short) == [quantise(x) for x in samples.tolist()]
 
 
-def test_reversed_view_order(short, np):
-    values = np.linspace(0.0, 1.0, 50)
-    short.add_arbitrary_signal(values[::-1])
-    stored = stored_samples(short)
-    assert stored[0] == 32767 and stored[-1] == 0
-
-
 def test_broadcast_array(short, np):
     samples = np.broadcast_to(np.float64(0.5), (50,))
     assert samples.strides == (0,)
