@@ -1,5 +1,7 @@
 // The float layout of the text form. std::to_chars finds the shortest digits
 // that read back to the same double; this file only lays them out.
+#include "float_text.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -46,24 +48,13 @@ char* copy(char* p, const char* from, std::size_t n) {
 
 }  // namespace
 
-void write_float(std::string& out, double value) {
-    if (std::isnan(value)) {
-        out += "NaN";
-        return;
-    }
-    if (std::isinf(value)) {
-        out += value < 0 ? "-inf" : "inf";
-        return;
-    }
-    if (value == 0.0) {
-        out += std::signbit(value) ? "-0.0" : "0.0";
-        return;
-    }
+char* format_float(double value, char* out) {
+    if (std::isnan(value)) return copy(out, "NaN", 3);
+    if (std::isinf(value)) return value < 0 ? copy(out, "-inf", 4) : copy(out, "inf", 3);
+    if (value == 0.0) return std::signbit(value) ? copy(out, "-0.0", 4) : copy(out, "0.0", 3);
     const double magnitude = std::fabs(value);
     const Decimal d = shortest_decimal(magnitude);
-    // Longest results: "-0.0000" + 17 digits, or "-d." + 16 digits + "e-324".
-    char buffer[48];
-    char* p = buffer;
+    char* p = out;
     if (value < 0) *p++ = '-';
     if (magnitude >= 1e16 || magnitude < 1e-4) {
         *p++ = d.digits[0];
@@ -72,24 +63,27 @@ void write_float(std::string& out, double value) {
             p = copy(p, d.digits + 1, d.count - 1);
         }
         *p++ = 'e';
-        p = std::to_chars(p, buffer + sizeof buffer, d.exponent).ptr;
-    } else if (d.exponent >= 0) {
+        return std::to_chars(p, out + MAX_FLOAT_CHARS, d.exponent).ptr;
+    }
+    if (d.exponent >= 0) {
         const auto whole = static_cast<std::size_t>(d.exponent) + 1;
         if (d.count <= whole) {
             p = copy(p, d.digits, d.count);
             p = fill(p, '0', whole - d.count);
-            p = copy(p, ".0", 2);
-        } else {
-            p = copy(p, d.digits, whole);
-            *p++ = '.';
-            p = copy(p, d.digits + whole, d.count - whole);
+            return copy(p, ".0", 2);
         }
-    } else {
-        p = copy(p, "0.", 2);
-        p = fill(p, '0', static_cast<std::size_t>(-d.exponent - 1));
-        p = copy(p, d.digits, d.count);
+        p = copy(p, d.digits, whole);
+        *p++ = '.';
+        return copy(p, d.digits + whole, d.count - whole);
     }
-    out.append(buffer, p);
+    p = copy(p, "0.", 2);
+    p = fill(p, '0', static_cast<std::size_t>(-d.exponent - 1));
+    return copy(p, d.digits, d.count);
+}
+
+void write_float(std::string& out, double value) {
+    char buffer[MAX_FLOAT_CHARS];
+    out.append(buffer, format_float(value, buffer));
 }
 
 }  // namespace protocols

@@ -1,5 +1,6 @@
 #include "protocols/text_form.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "bulk_buffer.hpp"
 #include "byte_order.hpp"
+#include "float_text.hpp"
 
 namespace protocols {
 namespace {
@@ -34,24 +36,155 @@ constexpr auto SAMPLE_TEXTS = [] {
     return table;
 }();
 
-// Appends the text form of any protocol value to one string. Records are
+// Where the text goes. Each output takes appends of small pieces, and a bulk
+// region for sample lists: begin_bulk(max) gives a pointer with room for every
+// byte the list will finally hold (at most `max`), end_bulk(p) ends the list at p.
+
+// Appends to a std::string, growing it for the bulk region.
+class StringOutput {
+public:
+    explicit StringOutput(std::string& out) : out_(out) {}
+    void append(std::string_view text) { out_ += text; }
+    void append(char c) { out_ += c; }
+    void append(std::size_t count, char c) { out_.append(count, c); }
+    char* begin_bulk(std::size_t max_bytes) {
+        const std::size_t start = out_.size();
+        resize_for_bulk_write(out_, start + max_bytes);
+        return out_.data() + start;
+    }
+    void end_bulk(char* end) { out_.resize(static_cast<std::size_t>(end - out_.data())); }
+
+private:
+    std::string& out_;
+};
+
+// Writes into memory of the exact length that CountingOutput measured.
+class SpanOutput {
+public:
+    explicit SpanOutput(char* out) : p_(out) {}
+    void append(std::string_view text) { p_ = std::copy(text.begin(), text.end(), p_); }
+    void append(char c) { *p_++ = c; }
+    void append(std::size_t count, char c) { p_ = std::fill_n(p_, count, c); }
+    char* begin_bulk(std::size_t) { return p_; }
+    void end_bulk(char* end) { p_ = end; }
+    char* position() const { return p_; }
+
+private:
+    char* p_;
+};
+
+// Only counts, and notes whether every byte is ASCII (only a coil name, passed
+// through as UTF-8, can hold other bytes). Sample lists are counted from their
+// values, without writing them.
+class CountingOutput {
+public:
+    void append(std::string_view text) {
+        for (const char c : text) append(c);
+    }
+    void append(char c) {
+        ++bytes_;
+        ascii_ = ascii_ && static_cast<unsigned char>(c) < 0x80;
+    }
+    void append(std::size_t count, char) { bytes_ += count; }
+    void add(std::size_t bytes) { bytes_ += bytes; }
+    TextFormSize size() const { return {bytes_, ascii_}; }
+
+private:
+    std::size_t bytes_ = 0;
+    bool ascii_ = true;
+};
+
+// The characters of the decimal text of every sample, summed. Branch-free, so
+// that it vectorises; partial sums of 2^16 samples fit in 32 bits.
+std::size_t sample_digit_count(const std::vector<std::int16_t>& samples) {
+    constexpr std::size_t CHUNK = std::size_t{1} << 16;
+    std::size_t total = 0;
+    for (std::size_t start = 0; start < samples.size(); start += CHUNK) {
+        const std::size_t end = std::min(samples.size(), start + CHUNK);
+        std::uint32_t sum = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            const std::int32_t value = samples[i];
+            const std::int32_t magnitude = value < 0 ? -value : value;
+            sum += 1u + (value < 0) + (magnitude > 9) + (magnitude > 99) + (magnitude > 999) +
+                   (magnitude > 9999);
+        }
+        total += sum;
+    }
+    return total;
+}
+
+// Writes one sample's digits at p: eight bytes stored at once for the values
+// quantisation gives, of which the text's own are kept.
+inline char* put_sample_digits(char* p, std::int16_t sample) {
+    if (sample >= 0) {
+        const std::uint64_t text = SAMPLE_TEXTS[static_cast<std::size_t>(sample)];
+        store_little_endian(p, text);
+        return p + (text >> 56);
+    }
+    return std::to_chars(p, p + MAX_SAMPLE_CHARS, sample).ptr;
+}
+
+// Writes each sample and then `separator` (",\n" and the next line's
+// indentation), copying Block bytes of it at once when Block is non-zero: a
+// fixed-size copy is a couple of vector moves instead of a memcpy call. Both
+// stores may write past the line, by less than the text of SAMPLE_TAIL lines,
+// which the caller leaves to write_last_sample_lines.
+template <std::size_t Block>
+char* write_sample_lines(char* p, const std::int16_t* first, const std::int16_t* last,
+                         const std::string& separator, std::size_t separator_length) {
+    for (; first != last; ++first) {
+        p = put_sample_digits(p, *first);
+        std::memcpy(p, separator.data(), Block != 0 ? Block : separator_length);
+        p += separator_length;
+    }
+    return p;
+}
+
+// Lines that the fast stores may not reach past: each is at least 3 bytes, and
+// no store reaches 64 bytes past its line's start.
+constexpr std::size_t SAMPLE_TAIL = 32;
+
+// The last lines and the closing "]", one level out, without writing a byte
+// past the "]": the output may end there.
+char* write_last_sample_lines(char* p, const std::int16_t* first, const std::int16_t* last,
+                              const std::string& separator, std::size_t separator_length) {
+    for (; first != last; ++first) {
+        char digits[8];
+        const std::size_t count =
+            static_cast<std::size_t>(put_sample_digits(digits, *first) - digits);
+        p = std::copy_n(digits, count, p);
+        const bool final = first + 1 == last;
+        p = std::copy_n(separator.data(),
+                        final ? separator_length - INDENT_WIDTH : separator_length, p);
+    }
+    *p++ = ']';
+    return p;
+}
+
+// Appends the text form of any protocol value to one output. Records are
 // walked through their field declarations; only the primitives are spelled out.
+template <typename Output>
 class TextWriter {
 public:
-    explicit TextWriter(std::string& out) : out_(out) {}
+    explicit TextWriter(Output& out) : out_(out) {}
 
-    void put(bool flag, unsigned) { out_ += flag ? "true" : "false"; }
+    void put(bool flag, unsigned) { out_.append(flag ? "true" : "false"); }
 
     void put(std::uint64_t value, unsigned) {
         char buffer[20];
-        out_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+        const char* end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+        out_.append(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
     }
 
-    void put(double value, unsigned) { write_float(out_, value); }
+    void put(double value, unsigned) {
+        char buffer[MAX_FLOAT_CHARS];
+        const char* end = format_float(value, buffer);
+        out_.append(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+    }
 
     void put(const std::string& text, unsigned) { put_quoted(text); }
 
-    void put(VESKError error, unsigned) { out_ += variant_name(error); }
+    void put(VESKError error, unsigned) { out_.append(variant_name(error)); }
 
     template <typename T>
     void put(const std::vector<T>& list, unsigned level) {
@@ -68,30 +201,30 @@ public:
     void put(const Signal& signal, unsigned level) {
         std::visit(
             [&](const auto& params) {
-                out_ += std::remove_cvref_t<decltype(params)>::variant_name;
-                out_ += "(\n";
+                out_.append(std::remove_cvref_t<decltype(params)>::variant_name);
+                out_.append("(\n");
                 indent(level + 1);
                 put(params, level + 1);
-                out_ += ",\n";
+                out_.append(",\n");
                 indent(level);
-                out_ += ')';
+                out_.append(')');
             },
             signal);
     }
 
     template <Record R>
     void put(const R& record, unsigned level) {
-        out_ += R::type_name;
-        out_ += " {\n";
+        out_.append(R::type_name);
+        out_.append(" {\n");
         for_each_field(record, [&](std::string_view name, const auto& member) {
             indent(level + 1);
-            out_ += name;
-            out_ += ": ";
+            out_.append(name);
+            out_.append(": ");
             put(member, level + 1);
-            out_ += ",\n";
+            out_.append(",\n");
         });
         indent(level);
-        out_ += '}';
+        out_.append('}');
     }
 
 private:
@@ -100,121 +233,107 @@ private:
     template <typename List>
     void put_list(const List& list, unsigned level) {
         if (list.empty()) {
-            out_ += "[]";
+            out_.append("[]");
             return;
         }
-        out_ += "[\n";
+        out_.append("[\n");
         for (const auto& element : list) {
             indent(level + 1);
             put(element, level + 1);
-            out_ += ",\n";
+            out_.append(",\n");
         }
         indent(level);
-        out_ += ']';
+        out_.append(']');
     }
 
     void put_quoted(const std::string& text);
 
-    std::string& out_;
+    Output& out_;
 };
 
-void TextWriter::put_quoted(const std::string& text) {
-    out_ += '"';
+template <typename Output>
+void TextWriter<Output>::put_quoted(const std::string& text) {
+    out_.append('"');
     for (const char c : text) {
         switch (c) {
             case '"':
-                out_ += "\\\"";
+                out_.append("\\\"");
                 break;
             case '\\':
-                out_ += "\\\\";
+                out_.append("\\\\");
                 break;
             case '\n':
-                out_ += "\\n";
+                out_.append("\\n");
                 break;
             case '\t':
-                out_ += "\\t";
+                out_.append("\\t");
                 break;
             case '\r':
-                out_ += "\\r";
+                out_.append("\\r");
                 break;
             case '\0':
-                out_ += "\\0";
+                out_.append("\\0");
                 break;
             default: {
                 const auto byte = static_cast<unsigned char>(c);
                 if (byte < 0x20 || byte == 0x7F) {
                     constexpr std::string_view hex_digits = "0123456789abcdef";
-                    out_ += "\\u{";
-                    if (byte >= 0x10) out_ += hex_digits[byte >> 4];
-                    out_ += hex_digits[byte & 0xF];
-                    out_ += '}';
+                    out_.append("\\u{");
+                    if (byte >= 0x10) out_.append(hex_digits[byte >> 4]);
+                    out_.append(hex_digits[byte & 0xF]);
+                    out_.append('}');
                 } else {
-                    out_ += c;  // UTF-8 sequences pass through whole
+                    out_.append(c);  // UTF-8 sequences pass through whole
                 }
             }
         }
     }
-    out_ += '"';
+    out_.append('"');
 }
 
-// Writes each sample and then `separator` (",\n" and the next line's
-// indentation), copying Block bytes of it at once when Block is non-zero: a
-// fixed-size copy is a couple of vector moves instead of a memcpy call. Both
-// stores may write past the line; the next line or the slack absorbs it.
-template <std::size_t Block>
-char* write_sample_lines(char* p, const std::vector<std::int16_t>& samples,
-                         const std::string& separator, std::size_t separator_length) {
-    for (const std::int16_t sample : samples) {
-        if (sample >= 0) {
-            const std::uint64_t text = SAMPLE_TEXTS[static_cast<std::size_t>(sample)];
-            store_little_endian(p, text);
-            p += text >> 56;
-        } else {
-            p = std::to_chars(p, p + MAX_SAMPLE_CHARS, sample).ptr;
-        }
-        std::memcpy(p, separator.data(), Block != 0 ? Block : separator_length);
-        p += separator_length;
-    }
-    return p;
-}
-
-// The sample list can hold millions of lines: one resize to an upper bound,
-// writes through a pointer, one shrink to the characters used.
-void TextWriter::put(const std::vector<std::int16_t>& samples, unsigned level) {
+// The sample list can hold millions of lines: one bulk region, writes through
+// a pointer. Counting needs only the digit count of the values.
+template <typename Output>
+void TextWriter<Output>::put(const std::vector<std::int16_t>& samples, unsigned level) {
     if (samples.empty()) {
-        out_ += "[]";
+        out_.append("[]");
         return;
     }
-    out_ += "[\n";
-    constexpr std::size_t BLOCK = 64;  // >= 8, the digit store's width
     const std::size_t inner = INDENT_WIDTH * (level + 1);
     const std::size_t separator_length = 2 + inner;
-    std::string separator(std::max(BLOCK, separator_length), ' ');
-    separator[0] = ',';
-    separator[1] = '\n';
-
-    const std::size_t start = out_.size();
-    resize_for_bulk_write(
-        out_, start + inner + samples.size() * (MAX_SAMPLE_CHARS + separator_length) + BLOCK);
-    char* p = out_.data() + start;
-    std::memset(p, ' ', inner);
-    p += inner;
-    if (separator_length <= 32) {
-        p = write_sample_lines<32>(p, samples, separator, separator_length);
-    } else if (separator_length <= BLOCK) {
-        p = write_sample_lines<BLOCK>(p, samples, separator, separator_length);
+    if constexpr (std::is_same_v<Output, CountingOutput>) {
+        // "[\n", the first indentation, each sample and separator, less the
+        // last separator's extra level, "]".
+        out_.add(2 + inner + sample_digit_count(samples) + samples.size() * separator_length -
+                 INDENT_WIDTH + 1);
     } else {
-        p = write_sample_lines<0>(p, samples, separator, separator_length);
+        constexpr std::size_t BLOCK = 64;  // >= 8, the digit store's width
+        std::string separator(std::max(BLOCK, separator_length), ' ');
+        separator[0] = ',';
+        separator[1] = '\n';
+
+        char* p =
+            out_.begin_bulk(2 + inner + samples.size() * (MAX_SAMPLE_CHARS + separator_length));
+        p = std::copy_n("[\n", 2, p);
+        p = std::fill_n(p, inner, ' ');
+        const std::int16_t* first = samples.data();
+        const std::int16_t* tail = first + (samples.size() - std::min(samples.size(), SAMPLE_TAIL));
+        if (separator_length <= 32) {
+            p = write_sample_lines<32>(p, first, tail, separator, separator_length);
+        } else if (separator_length <= BLOCK) {
+            p = write_sample_lines<BLOCK>(p, first, tail, separator, separator_length);
+        } else {
+            p = write_sample_lines<0>(p, first, tail, separator, separator_length);
+        }
+        out_.end_bulk(
+            write_last_sample_lines(p, tail, first + samples.size(), separator, separator_length));
     }
-    // The last separator indented for another element; "]" sits one level out.
-    p -= INDENT_WIDTH;
-    *p++ = ']';
-    out_.resize(static_cast<std::size_t>(p - out_.data()));
 }
 
 template <typename T>
 void write_any(std::string& out, const T& value, unsigned level) {
-    TextWriter(out).put(value, level);
+    StringOutput output(out);
+    TextWriter<StringOutput>(output).put(value, level);
 }
 
 }  // namespace
@@ -260,6 +379,20 @@ void write_text(std::string& out, const ArbitrarySignalParams& value, unsigned l
 }
 void write_text(std::string& out, VESKError value, unsigned level) {
     write_any(out, value, level);
+}
+
+TextFormSize measure_text_form(const Protocol& protocol) {
+    CountingOutput counter;
+    TextWriter<CountingOutput>(counter).put(protocol, 0);
+    return counter.size();
+}
+
+std::size_t write_text_form(const Protocol& protocol, char* out, std::size_t bytes) {
+    // Often fresh memory: whole huge pages fault in far faster than 4 KiB ones.
+    advise_huge_pages(out, bytes);
+    SpanOutput output(out);
+    TextWriter<SpanOutput>(output).put(protocol, 0);
+    return static_cast<std::size_t>(output.position() - out);
 }
 
 }  // namespace protocols

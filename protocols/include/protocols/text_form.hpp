@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "protocols/error.hpp"
@@ -28,6 +29,18 @@ void write_text(std::string& out, VESKError value, unsigned level = 0);
 // The float layout: shortest round-trip digits, exponent form at magnitude
 // >= 1e16 or below 1e-4, "-0.0", "NaN", "inf", "-inf".
 void write_float(std::string& out, double value);
+
+// The text form of a protocol in two steps, for a caller that allocates the
+// result itself: measure_text_form gives its exact length in bytes and whether
+// all of it is ASCII (only a coil name can hold other characters);
+// write_text_form writes it into `out`, which has room for that length, and
+// returns the number of bytes written. The text equals text_form(protocol).
+struct TextFormSize {
+    std::size_t bytes = 0;
+    bool ascii = true;
+};
+TextFormSize measure_text_form(const Protocol& protocol);
+std::size_t write_text_form(const Protocol& protocol, char* out, std::size_t bytes);
 
 template <typename T>
 std::string text_form(const T& value) {
