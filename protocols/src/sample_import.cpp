@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "bulk_buffer.hpp"
 #include "protocols/signals.hpp"
 
 // On x86-64 Linux the block loop is built twice, for the SSE2 baseline and for
@@ -132,6 +133,12 @@ SampleFault import_repeated(const std::byte* data, std::size_t count, std::int16
 }
 
 }  // namespace
+
+std::vector<std::int16_t> new_sample_array(std::size_t count) {
+    std::vector<std::int16_t> samples;
+    resize_for_bulk_write(samples, count);
+    return samples;
+}
 
 SampleFault import_samples(const std::byte* data, std::ptrdiff_t stride, std::size_t count,
                            std::int16_t* out) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace protocols {
 
@@ -11,6 +12,11 @@ enum class SampleFault {
     BelowZero,  // not >= 0.0 (NaN included): "assertion failed: *sample >= 0.0"
     AboveOne,   // not <= 1.0: "assertion failed: *sample <= 1.0"
 };
+
+// Room for `count` samples, for import_samples to fill: one allocation of
+// exactly `count`, advised for huge pages before its first touch, since the
+// fresh pages of a long signal otherwise cost one fault per 4 KiB.
+std::vector<std::int16_t> new_sample_array(std::size_t count);
 
 // Reads `count` doubles starting at `data`, `stride` bytes apart (any sign,
 // zero included), in index order; checks each against [0.0, 1.0] and writes
