@@ -27,14 +27,14 @@ inline void advise_huge_pages(void* data, std::size_t bytes) {
 #endif
 }
 
-// Resizes `buffer` (a std::string or std::vector of bytes) to `size`. When
-// that needs new memory, it is reserved with geometric growth and advised
-// before the resize first touches it.
+// Resizes `buffer` (a std::string or std::vector of trivial elements) to
+// `size` elements. When that needs new memory, it is reserved with geometric
+// growth and advised, all of its bytes, before the resize first touches it.
 template <typename Buffer>
 void resize_for_bulk_write(Buffer& buffer, std::size_t size) {
     if (size > buffer.capacity()) {
         buffer.reserve(std::max(size, 2 * buffer.capacity()));
-        advise_huge_pages(buffer.data(), buffer.capacity());
+        advise_huge_pages(buffer.data(), buffer.capacity() * sizeof(*buffer.data()));
     }
     buffer.resize(size);
 }
