@@ -1,5 +1,6 @@
 #include "protocols/encoder.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <variant>
@@ -26,6 +27,9 @@ constexpr auto SAMPLE_WIRE_FORMS = [] {
     }
     return table;
 }();
+
+// Samples encoded between two resizes of the buffer: at most 48 KiB of output.
+constexpr std::size_t SAMPLE_CHUNK = std::size_t{1} << 14;
 
 // Appends the wire form of any protocol value to one buffer. Records are
 // walked through their field declarations; only the primitives are spelled out.
@@ -58,20 +62,29 @@ public:
         for (const T& element : list) put(element);
     }
 
-    // The hot path: one resize to an upper bound, one table load and one
-    // 4-byte store per sample, one shrink to the bytes used. The store's top
-    // byte (the count) is overwritten by the next sample or falls in the slack.
+    // The hot path: one table load and one 4-byte store per sample, in chunks
+    // whose upper bound the buffer is resized to and then shrunk from, so
+    // that at most one chunk's worth of memory past the bytes used is ever
+    // touched. The store's top byte (the count) is overwritten by the next
+    // sample or falls in the chunk's slack.
     void put(const std::vector<std::int16_t>& samples) {
         put(static_cast<std::uint64_t>(samples.size()));
-        const std::size_t start = out_.size();
-        resize_for_bulk_write(out_, start + samples.size() * MAX_SAMPLE_BYTES + 1);
-        std::uint8_t* p = out_.data() + start;
-        for (const std::int16_t sample : samples) {
-            const std::uint32_t entry = SAMPLE_WIRE_FORMS[static_cast<std::uint16_t>(sample)];
-            store_little_endian(p, entry);
-            p += entry >> 24;
+        const std::int16_t* next = samples.data();
+        const std::int16_t* const last = next + samples.size();
+        while (next != last) {
+            const std::int16_t* const chunk_end =
+                next + std::min<std::size_t>(SAMPLE_CHUNK, static_cast<std::size_t>(last - next));
+            const std::size_t used = out_.size();
+            resize_for_bulk_write(
+                out_, used + static_cast<std::size_t>(chunk_end - next) * MAX_SAMPLE_BYTES + 1);
+            std::uint8_t* p = out_.data() + used;
+            for (; next != chunk_end; ++next) {
+                const std::uint32_t entry = SAMPLE_WIRE_FORMS[static_cast<std::uint16_t>(*next)];
+                store_little_endian(p, entry);
+                p += entry >> 24;
+            }
+            out_.resize(static_cast<std::size_t>(p - out_.data()));
         }
-        out_.resize(static_cast<std::size_t>(p - out_.data()));
     }
 
     // A fixed-size array has no count on the wire.
@@ -92,6 +105,52 @@ public:
 
 private:
     Bytes& out_;
+};
+
+// The exact encoded size of a value, without encoding it. Sample lists take a
+// branch-free pass over their values, which vectorises.
+class EncodedSize {
+public:
+    static std::size_t of(bool) { return 1; }
+    static std::size_t of(std::uint64_t value) { return varint_length(value); }
+    static std::size_t of(double) { return sizeof(double); }
+    static std::size_t of(const std::string& text) {
+        return of(std::uint64_t{text.size()}) + text.size();
+    }
+    static std::size_t of(const std::vector<std::int16_t>& samples) {
+        std::size_t total = of(std::uint64_t{samples.size()});
+        constexpr std::size_t PART = std::size_t{1} << 16;  // 3 * 2^16 fits a u32 sum
+        for (std::size_t start = 0; start < samples.size(); start += PART) {
+            const std::size_t end = std::min(samples.size(), start + PART);
+            std::uint32_t sum = 0;
+            for (std::size_t i = start; i < end; ++i) {
+                const std::uint16_t z = zigzag(samples[i]);
+                sum += 1u + (z >= 0x80) + (z >= 0x4000);
+            }
+            total += sum;
+        }
+        return total;
+    }
+    template <typename T>
+    static std::size_t of(const std::vector<T>& list) {
+        std::size_t size = of(std::uint64_t{list.size()});
+        for (const T& element : list) size += of(element);
+        return size;
+    }
+    template <std::size_t N>
+    static std::size_t of(const std::array<bool, N>&) {
+        return N;
+    }
+    static std::size_t of(const Signal& signal) {
+        return of(std::uint64_t{signal.index()}) +
+               std::visit([](const auto& params) { return of(params); }, signal);
+    }
+    template <Record R>
+    static std::size_t of(const R& record) {
+        std::size_t size = 0;
+        for_each_field(record, [&](std::string_view, const auto& member) { size += of(member); });
+        return size;
+    }
 };
 
 template <typename T>
@@ -139,7 +198,13 @@ void serialize(const ArbitrarySignalParams& value, Bytes& out) {
 }
 
 Bytes encode_file(const Settings& settings) {
+    // One allocation, with room for the last sample chunk's slack, and huge
+    // pages only where the file's own bytes will be: a huge page past its end
+    // would count up to 2 MiB more resident memory.
+    const std::size_t size = EncodedSize::of(settings);
     Bytes out;
+    out.reserve(size + SAMPLE_CHUNK * MAX_SAMPLE_BYTES + 1);
+    advise_huge_pages(out.data(), size);
     serialize(settings, out);
     return out;
 }

@@ -23,6 +23,13 @@ constexpr std::uint8_t* put_varint(std::uint8_t* p, U value) {
     return p;
 }
 
+// The number of bytes put_varint writes for `value`.
+constexpr std::size_t varint_length(std::uint64_t value) {
+    std::size_t length = 1;
+    for (; value >= 0x80; value >>= 7) ++length;
+    return length;
+}
+
 // Zigzag folds the sign into the lowest bit so small magnitudes stay short:
 //    0 -> 0,  -1 -> 1,  1 -> 2,  -2 -> 3,  ...,  32767 -> 65534,  -32768 -> 65535
 constexpr std::uint16_t zigzag(std::int16_t n) {
