@@ -119,8 +119,9 @@ bool bind(const Signature& signature, InternedNames& interned, PyObject* const* 
 
 }  // namespace
 
-bool bind_arguments(const Signature& signature, InternedNames& interned, PyObject* const* args,
-                    Py_ssize_t nargsf, PyObject* kwnames, BoundArguments& bound) {
+bool bind_arguments_in_full(const Signature& signature, InternedNames& interned,
+                            PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                            BoundArguments& bound) {
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     return bind(signature, interned, args, nargs, kwnames, args + nargs, bound);
 }

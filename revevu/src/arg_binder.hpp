@@ -27,11 +27,28 @@ using InternedNames = std::array<PyObject*, kMaxParameters>;
 
 using BoundArguments = std::array<PyObject*, kMaxParameters>;
 
+// The general case of bind_arguments below: keywords, or a count that is off.
+bool bind_arguments_in_full(const Signature& signature, InternedNames& interned,
+                            PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                            BoundArguments& bound);
+
 // Fills bound[i] with the borrowed argument of parameter i, or nullptr for an
 // omitted parameter with a default. Returns false with a TypeError set when
-// the arguments do not fit.
-bool bind_arguments(const Signature& signature, InternedNames& interned, PyObject* const* args,
-                    Py_ssize_t nargsf, PyObject* kwnames, BoundArguments& bound);
+// the arguments do not fit. Inline for the common call, positional arguments
+// only and enough of them: it runs on every method call.
+inline bool bind_arguments(const Signature& signature, InternedNames& interned,
+                           PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                           BoundArguments& bound) {
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (kwnames == nullptr && nargs >= static_cast<Py_ssize_t>(signature.required) &&
+        nargs <= static_cast<Py_ssize_t>(signature.count)) {
+        for (std::size_t i = 0; i < kMaxParameters; ++i) {
+            bound[i] = static_cast<Py_ssize_t>(i) < nargs ? args[i] : nullptr;
+        }
+        return true;
+    }
+    return bind_arguments_in_full(signature, interned, args, nargsf, kwnames, bound);
+}
 
 // The same for the tuple-and-dict convention of tp_new.
 bool bind_arguments(const Signature& signature, InternedNames& interned, PyObject* args,

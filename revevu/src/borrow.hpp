@@ -15,6 +15,7 @@ namespace revevu {
 
 class BorrowCounter {
 public:
+#ifdef Py_GIL_DISABLED
     bool try_share() noexcept {
         std::intptr_t state = state_.load(std::memory_order_relaxed);
         do {
@@ -26,8 +27,31 @@ public:
         std::intptr_t expected = kFree;
         return state_.compare_exchange_strong(expected, kExclusive, std::memory_order_acquire);
     }
-    void release_shared() noexcept { state_.fetch_sub(1, std::memory_order_release); }
-    void release_exclusive() noexcept { state_.store(kFree, std::memory_order_release); }
+    void release_shared() noexcept {
+        state_.fetch_sub(1, std::memory_order_release);
+    }
+#else
+    // Every caller holds the interpreter lock, which orders all access to the
+    // counter: a plain load and store do, where a locked instruction would
+    // cost about as much as the rest of a short method's own work.
+    bool try_share() noexcept {
+        const std::intptr_t state = state_.load(std::memory_order_relaxed);
+        if (state == kExclusive) return false;
+        state_.store(state + 1, std::memory_order_relaxed);
+        return true;
+    }
+    bool try_take_exclusive() noexcept {
+        if (state_.load(std::memory_order_relaxed) != kFree) return false;
+        state_.store(kExclusive, std::memory_order_relaxed);
+        return true;
+    }
+    void release_shared() noexcept {
+        state_.store(state_.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+    }
+#endif
+    void release_exclusive() noexcept {
+        state_.store(kFree, std::memory_order_release);
+    }
 
 private:
     static constexpr std::intptr_t kFree = 0;
