@@ -132,7 +132,8 @@ def check_pipeline_matches_module(layout: str) -> None:
 
 def write_durably(path: str, data: bytes) -> None:
     """The steps save() takes to replace a file, from Python: a temporary file
-    beside the target, every byte written, fsync, close, rename."""
+    beside the target, every byte written, fsync, close, rename, and an fsync
+    of the directory so that the rename itself is durable."""
     temporary = path + ".tmp"
     fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, 0o666)
     try:
@@ -143,6 +144,11 @@ def write_durably(path: str, data: bytes) -> None:
     finally:
         os.close(fd)
     os.rename(temporary, path)
+    directory = os.open(os.path.dirname(path) or ".", os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        os.fsync(directory)
+    finally:
+        os.close(directory)
 
 
 def case_save(repeat: int) -> dict:
@@ -178,47 +184,67 @@ def case_str(count: int, repeat: int) -> dict:
 # ---- Per-call cost ------------------------------------------------------------
 
 CALLS_PER_STATEMENT = 20  # unrolled, so that the loop's own cost is small beside a call
+TARGETS_PER_ROUND = 50
+ROUNDS_PER_REPEAT = 5  # rounds are short: more of them make the medians steady
+
+Target = Callable[[], Callable]  # makes a new bound method: of a new list, a new Protocol
 
 
 def per_call_seconds(
-    fresh_target: Callable[[], Callable], argument: object, calls: int, repeat: int
-) -> float:
+    targets: dict[str, Target], argument: object, repeat: int, calls_per_target: int
+) -> dict[str, float]:
     """Median seconds of one call f(argument), or f() when `argument` is None,
-    from loops of `calls` calls, 20 to a loop step; `fresh_target()` gives a
-    new f for each loop (a new list or Protocol, so that growth is alike)."""
+    for each kind of target. Each round times every kind in turn (the order
+    rotates): 50 new targets, made outside the timed region, and
+    `calls_per_target` calls on each, 20 to a loop step."""
     call = "f(a); " if argument is not None else "f(); "
     source = "def loop(f, a, n):\n    for _ in range(n):\n        " + call * CALLS_PER_STATEMENT
     namespace: dict = {}
     exec(source, namespace)  # noqa: S102 - a fixed statement, unrolled
     loop = namespace["loop"]
-    steps = calls // CALLS_PER_STATEMENT
-    samples = []
-    for round_index in range(repeat + 1):
-        target = fresh_target()
-        gc.collect()
-        start = time.perf_counter()
-        loop(target, argument, steps)
-        elapsed = time.perf_counter() - start
-        if round_index > 0:
-            samples.append(elapsed / (steps * CALLS_PER_STATEMENT))
-    return statistics.median(samples)
+    steps = calls_per_target // CALLS_PER_STATEMENT
+    names = list(targets)
+    per_call: dict[str, list[float]] = {name: [] for name in names}
+    for round_index in range(ROUNDS_PER_REPEAT * repeat + 1):
+        shift = round_index % len(names)
+        for name in names[shift:] + names[:shift]:
+            made = [targets[name]() for _ in range(TARGETS_PER_ROUND)]
+            gc.collect()
+            elapsed = 0.0
+            for target in made:
+                start = time.perf_counter()
+                loop(target, argument, steps)
+                elapsed += time.perf_counter() - start
+            if round_index > 0:
+                per_call[name].append(elapsed / (TARGETS_PER_ROUND * steps * CALLS_PER_STATEMENT))
+    return {name: statistics.median(values) for name, values in per_call.items()}
 
 
 def case_per_call(repeat: int) -> dict:
-    calls = 200_000
+    """Calls on 200-signal protocols, whose positions are all among the ints
+    the interpreter keeps ready (up to 256), and on 1000-signal ones, where
+    most positions are new int objects."""
     probe = revevu.Protocol()
     result = {}
-    for name, target in [
-        ("add_constant_signal", lambda: revevu.Protocol().add_constant_signal),
-        ("list_append", lambda: [].append),
-    ]:
-        result[name] = per_call_seconds(target, 0.5, calls, repeat)
-    for name, target in [
-        ("get_sampling_rate", lambda: probe.get_sampling_rate),
-        ("int_bit_length", lambda: (1).bit_length),
-        ("Protocol", lambda: revevu.Protocol),
-    ]:
-        result[name] = per_call_seconds(target, None, calls, repeat)
+    for calls in (200, 1000):
+        medians = per_call_seconds(
+            {
+                "add_constant_signal": lambda: revevu.Protocol().add_constant_signal,
+                "list_append": lambda: [].append,
+            },
+            0.5, repeat, calls,
+        )
+        result.update({f"{name}_{calls}": value for name, value in medians.items()})
+    result.update(
+        per_call_seconds(
+            {
+                "get_sampling_rate": lambda: probe.get_sampling_rate,
+                "int_bit_length": lambda: (1).bit_length,
+            },
+            None, repeat, 1000,
+        )
+    )
+    result.update(per_call_seconds({"Protocol": lambda: revevu.Protocol}, None, repeat, 1000))
     return result
 
 
