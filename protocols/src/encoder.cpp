@@ -37,6 +37,18 @@ class Encoder {
 public:
     explicit Encoder(Bytes& out) : out_(out) {}
 
+    // Hands the buffer's bytes to `sink` whenever a sample chunk leaves at
+    // least `piece_bytes` in it, then starts the buffer anew; a sink that
+    // returns false stops the long loops.
+    Encoder(Bytes& out, const PieceSink& sink, std::size_t piece_bytes)
+        : out_(out), sink_(&sink), piece_bytes_(piece_bytes) {}
+
+    // The rest of the buffer to the sink; false if the sink stopped the encoding.
+    bool hand_over_rest() {
+        if (!stopped_ && !out_.empty()) hand_over();
+        return !stopped_;
+    }
+
     void put(bool flag) { out_.push_back(flag ? 0x01 : 0x00); }
 
     void put(std::uint64_t value) {
@@ -71,7 +83,7 @@ public:
         put(static_cast<std::uint64_t>(samples.size()));
         const std::int16_t* next = samples.data();
         const std::int16_t* const last = next + samples.size();
-        while (next != last) {
+        while (next != last && !stopped_) {
             const std::int16_t* const chunk_end =
                 next + std::min<std::size_t>(SAMPLE_CHUNK, static_cast<std::size_t>(last - next));
             const std::size_t used = out_.size();
@@ -84,6 +96,7 @@ public:
                 p += entry >> 24;
             }
             out_.resize(static_cast<std::size_t>(p - out_.data()));
+            if (sink_ != nullptr && out_.size() >= piece_bytes_) hand_over();
         }
     }
 
@@ -104,7 +117,15 @@ public:
     }
 
 private:
+    void hand_over() {
+        stopped_ = !(*sink_)(std::span<const std::uint8_t>(out_));
+        out_.clear();
+    }
+
     Bytes& out_;
+    const PieceSink* sink_ = nullptr;
+    std::size_t piece_bytes_ = 0;
+    bool stopped_ = false;
 };
 
 // The exact encoded size of a value, without encoding it. Sample lists take a
@@ -207,6 +228,16 @@ Bytes encode_file(const Settings& settings) {
     advise_huge_pages(out.data(), size);
     serialize(settings, out);
     return out;
+}
+
+bool encode_file_in_pieces(const Settings& settings, std::size_t piece_bytes,
+                           const PieceSink& sink) {
+    // One buffer for every piece: a piece and the sample chunk that filled it.
+    Bytes buffer;
+    buffer.reserve(piece_bytes + SAMPLE_CHUNK * MAX_SAMPLE_BYTES + 1);
+    Encoder encoder(buffer, sink, piece_bytes);
+    encoder.put(settings);
+    return encoder.hand_over_rest();
 }
 
 }  // namespace protocols

@@ -130,12 +130,22 @@ MaybeError write_all(int fd, std::span<const std::uint8_t> bytes) {
     return std::nullopt;
 }
 
+// Every piece of the content, in order; the first failure ends it.
+MaybeError write_content(int fd, const Content& content) {
+    MaybeError error;
+    content([&](std::span<const std::uint8_t> piece) {
+        error = write_all(fd, piece);
+        return !error;
+    });
+    return error;
+}
+
 // The old way, kept for what cannot be replaced by a rename: open, truncate,
 // write; the close's result is not examined.
-MaybeError write_in_place(const std::string& path, std::span<const std::uint8_t> bytes) {
+MaybeError write_in_place(const std::string& path, const Content& content) {
     FileDescriptor file(open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
     if (file.get() < 0) return describe_os_error(errno);
-    return write_all(file.get(), bytes);
+    return write_content(file.get(), content);
 }
 
 // "dir/" for "dir/name", "" for a bare name.
@@ -269,7 +279,7 @@ bool directory_refused(int error_number) {
 enum class Replaced { Done, DirectoryRefused };
 
 std::pair<Replaced, MaybeError> replace_through_temporary(const Target& target,
-                                                          std::span<const std::uint8_t> bytes) {
+                                                          const Content& content) {
     const std::string directory = directory_of(target.path);
     auto [temporary, create_error] =
         TemporaryFile::create(directory, target.exists ? target.status.st_mode & 0777 : 0666);
@@ -279,7 +289,9 @@ std::pair<Replaced, MaybeError> replace_through_temporary(const Target& target,
         }
         return {Replaced::Done, describe_os_error(create_error)};
     }
-    if (MaybeError error = write_all(temporary->fd(), bytes)) return {Replaced::Done, error};
+    if (MaybeError error = write_content(temporary->fd(), content)) {
+        return {Replaced::Done, error};
+    }
     if (target.exists) {
         if (MaybeError error = take_over_attributes(temporary->fd(), target.status)) {
             return {Replaced::Done, error};
@@ -318,28 +330,32 @@ std::string describe_os_error(int error_number) {
 
 std::optional<std::string> write_file_atomically(std::string_view path,
                                                  std::span<const std::uint8_t> bytes) {
+    return write_file_atomically(path, [bytes](const PieceWriter& write) { write(bytes); });
+}
+
+std::optional<std::string> write_file_atomically(std::string_view path, const Content& content) {
     if (path.find('\0') != std::string_view::npos) {
         return describe_error("InvalidInput", "file name contained an unexpected NUL byte");
     }
     const std::string name(path);
     // Open with O_CREAT never makes a regular file of a name that ends in a
     // slash, so such a name fails in place as it always did.
-    if (name.ends_with('/')) return write_in_place(name, bytes);
+    if (name.ends_with('/')) return write_in_place(name, content);
 
     const auto [target, resolve_error] = resolve_target(name);
     if (resolve_error != 0) return describe_os_error(resolve_error);
     // Devices, FIFOs and sockets are written to, not replaced; a directory
     // fails to open with EISDIR, as it always did.
-    if (target.exists && !S_ISREG(target.status.st_mode)) return write_in_place(name, bytes);
+    if (target.exists && !S_ISREG(target.status.st_mode)) return write_in_place(name, content);
     // A file this process may not open for writing is not replaced behind
     // its owner's back; the refusal is the error that opening it would give.
     if (target.exists && ::faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0) {
         return describe_os_error(errno);
     }
-    auto [replaced, error] = replace_through_temporary(target, bytes);
+    auto [replaced, error] = replace_through_temporary(target, content);
     // The file is writable but its directory takes no new file: write in
     // place, as before, rather than refuse a save that used to work.
-    if (replaced == Replaced::DirectoryRefused) return write_in_place(target.path, bytes);
+    if (replaced == Replaced::DirectoryRefused) return write_in_place(target.path, content);
     return error;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -23,6 +24,16 @@ namespace revevu {
 //   Error { kind: WriteZero, message: "failed to write whole buffer" }
 std::optional<std::string> write_file_atomically(std::string_view path,
                                                  std::span<const std::uint8_t> bytes);
+
+// Writes one piece of a file's content; false once a write has failed.
+using PieceWriter = std::function<bool(std::span<const std::uint8_t>)>;
+// Produces a file's content piece by piece, in order, through the writer it
+// is given, and stops when the writer returns false.
+using Content = std::function<void(const PieceWriter& write)>;
+
+// The same for content produced while it is written, so that no buffer of the
+// whole file is needed; the pieces are written as they come.
+std::optional<std::string> write_file_atomically(std::string_view path, const Content& content);
 
 // "Os { code: N, kind: K, message: \"strerror text\" }" for an error number.
 std::string describe_os_error(int error_number);

@@ -8,6 +8,12 @@
 #include "protocols/encoder.hpp"
 
 namespace revevu::methods {
+namespace {
+
+// Small enough to stay in the cache between encoding and the write's copy.
+constexpr std::size_t kPieceBytes = std::size_t{256} << 10;
+
+}  // namespace
 
 PyObject* save(Settings& settings, std::string_view filepath) {
     // Byte for byte on the whole name, case-sensitive.
@@ -16,8 +22,13 @@ PyObject* save(Settings& settings, std::string_view filepath) {
     }
     // Stays in the record even if writing fails.
     if (settings.signals.empty()) settings.signals = protocols::default_signals();
-    const protocols::Bytes bytes = protocols::encode_file(settings);
-    if (const std::optional<std::string> error = write_file_atomically(filepath, bytes)) {
+    // Encoded piece by piece as it is written: one small buffer, reused while
+    // hot, instead of fresh memory the size of the file. Encoding cannot
+    // fail, so the file's bytes are those of encode_file.
+    const auto content = [&settings](const PieceWriter& write) {
+        protocols::encode_file_in_pieces(settings, kPieceBytes, write);
+    };
+    if (const std::optional<std::string> error = write_file_atomically(filepath, content)) {
         return raise_panic("called `Result::unwrap()` on an `Err` value: " + *error);
     }
     Py_RETURN_NONE;

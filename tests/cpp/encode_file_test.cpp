@@ -10,7 +10,7 @@
 namespace protocols {
 namespace {
 
-TEST(EncodeFile, LongSignalsAcrossChunkBoundariesMatchSerialize) {
+Settings settings_with_long_signals() {
     unsetenv("VESK_TARGET_MACHINE");
     std::mt19937 rng(3);
     Settings settings;
@@ -21,6 +21,11 @@ TEST(EncodeFile, LongSignalsAcrossChunkBoundariesMatchSerialize) {
         settings.signals.push_back(ArbitrarySignalParams{samples});
         settings.signals.push_back(MixedSignalParams{count, ~std::uint64_t{0}});
     }
+    return settings;
+}
+
+TEST(EncodeFile, LongSignalsAcrossChunkBoundariesMatchSerialize) {
+    const Settings settings = settings_with_long_signals();
     Bytes expected;
     serialize(settings, expected);
     const Bytes file = encode_file(settings);
@@ -28,6 +33,32 @@ TEST(EncodeFile, LongSignalsAcrossChunkBoundariesMatchSerialize) {
     // Reserved once from the exact size plus one sample chunk's slack (48 KiB):
     // an overestimate would leave more, an underestimate would have regrown it.
     EXPECT_LE(file.capacity() - file.size(), 48u * 1024 + 1);
+}
+
+// Pieces of any size put together are the file; each but the last holds at
+// least the size asked for.
+TEST(EncodeFileInPieces, PiecesMakeUpTheFile) {
+    const Settings settings = settings_with_long_signals();
+    const Bytes file = encode_file(settings);
+    for (const std::size_t piece_bytes : {1u, 1000u, 100000u, 10000000u}) {
+        Bytes joined;
+        std::vector<std::size_t> sizes;
+        EXPECT_TRUE(encode_file_in_pieces(settings, piece_bytes, [&](auto piece) {
+            joined.insert(joined.end(), piece.begin(), piece.end());
+            sizes.push_back(piece.size());
+            return true;
+        }));
+        EXPECT_EQ(joined, file) << "pieces of " << piece_bytes;
+        ASSERT_FALSE(sizes.empty());
+        for (std::size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_GE(sizes[i], piece_bytes);
+    }
+}
+
+TEST(EncodeFileInPieces, SinkThatRefusesStopsTheEncoding) {
+    const Settings settings = settings_with_long_signals();
+    std::size_t pieces = 0;
+    EXPECT_FALSE(encode_file_in_pieces(settings, 1000, [&](auto) { return ++pieces < 3; }));
+    EXPECT_EQ(pieces, 3u);
 }
 
 }  // namespace

@@ -179,6 +179,30 @@ TEST_F(FileWriter, LinkLoopFails) {
     EXPECT_EQ(listing(), (std::set<std::string>{"a.vesk", "b.vesk"}));
 }
 
+// Content produced piece by piece is written in order; a failed write stops
+// the producer and leaves no temporary file behind.
+TEST_F(FileWriter, ContentInPiecesIsWrittenInOrder) {
+    const Content three_pieces = [](const PieceWriter& write) {
+        for (const std::string_view piece : {"ab", "", "cde"}) {
+            if (!write(as_bytes(piece))) return;
+        }
+    };
+    EXPECT_EQ(write_file_atomically((dir_ / "pieces.vesk").string(), three_pieces), std::nullopt);
+    EXPECT_EQ(read_all(dir_ / "pieces.vesk"), "abcde");
+    EXPECT_EQ(listing(), std::set<std::string>{"pieces.vesk"});
+}
+
+TEST_F(FileWriter, FailedPieceStopsTheContent) {
+    int offered = 0;
+    const Content endless = [&](const PieceWriter& write) {
+        while (offered < 100 && write(as_bytes("piece"))) ++offered;
+    };
+    const auto error = write_file_atomically("/dev/full", endless);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find("StorageFull"), std::string::npos) << *error;
+    EXPECT_EQ(offered, 0);
+}
+
 TEST_F(FileWriter, DeviceIsWrittenInPlace) {
     EXPECT_EQ(write_file_atomically("/dev/null", as_bytes("data")), std::nullopt);
     EXPECT_TRUE(S_ISCHR(mode_of("/dev/null")));

@@ -1,0 +1,229 @@
+// A preloadable library that makes one chosen file-system call of a process
+// fail, so that tests can show how a caller copes with every single failure.
+//
+//   LD_PRELOAD=fault_shim.so python3 ...
+//   ctypes: revevu_fault_arm(n, errno, mode); ...; revevu_fault_disarm()
+//
+// While armed, every call of the functions below counts (writes, fsyncs and
+// closes of the standard streams excepted, so that diagnostics go through);
+// the n-th counted call fails with `errno` (mode 0), returns 0 from a write
+// (mode 1), or, with n = 0, every write is cut to at most three bytes (mode 2).
+// revevu_fault_trace() lists the counted calls, comma-separated.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+
+namespace {
+
+enum Mode { kFailWithErrno = 0, kWriteZero = 1, kShortWrites = 2 };
+
+std::atomic<bool> armed{false};
+std::atomic<int> counted{0};
+int fail_at = 0;
+int fail_errno = 0;
+int mode = kFailWithErrno;
+char trace[8192];
+std::size_t trace_length = 0;
+
+void note(const char* name) {
+    const std::size_t length = strlen(name);
+    if (trace_length + length + 2 >= sizeof trace) return;
+    if (trace_length != 0) trace[trace_length++] = ',';
+    memcpy(trace + trace_length, name, length);
+    trace_length += length;
+    trace[trace_length] = '\0';
+}
+
+// True when this call is the one chosen to fail.
+bool strikes(const char* name) {
+    if (!armed.load()) return false;
+    note(name);
+    const int number = ++counted;
+    return mode != kShortWrites && number == fail_at;
+}
+
+bool standard_stream(int fd) {
+    return fd >= 0 && fd <= 2;
+}
+
+template <typename Function>
+Function real(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+template <typename Result>
+Result refuse() {
+    errno = fail_errno;
+    return static_cast<Result>(-1);
+}
+
+mode_t mode_argument(int flags, va_list arguments) {
+    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
+}
+
+ssize_t counted_write(const char* name, int fd, const void* data, size_t size, off_t offset,
+                      bool positional) {
+    if (!standard_stream(fd)) {
+        if (strikes(name)) {
+            if (mode == kWriteZero) return 0;
+            return refuse<ssize_t>();
+        }
+        if (armed.load() && mode == kShortWrites && size > 3) size = 3;
+    }
+    if (positional) {
+        using Pwrite = ssize_t (*)(int, const void*, size_t, off_t);
+        static const auto next = real<Pwrite>(name);
+        return next(fd, data, size, offset);
+    }
+    using Write = ssize_t (*)(int, const void*, size_t);
+    static const auto next = real<Write>("write");
+    return next(fd, data, size);
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) void revevu_fault_arm(int call_number, int error_number,
+                                                             int fault_mode) {
+    fail_at = call_number;
+    fail_errno = error_number;
+    mode = fault_mode;
+    counted = 0;
+    trace_length = 0;
+    trace[0] = '\0';
+    armed = true;
+}
+
+__attribute__((visibility("default"))) int revevu_fault_disarm() {
+    armed = false;
+    return counted.load();
+}
+
+__attribute__((visibility("default"))) const char* revevu_fault_trace() {
+    return trace;
+}
+
+#define REVEVU_OPEN_LIKE(name)                                                          \
+    __attribute__((visibility("default"))) int name(const char* path, int flags, ...) { \
+        va_list arguments;                                                              \
+        va_start(arguments, flags);                                                     \
+        const mode_t permissions = mode_argument(flags, arguments);                     \
+        va_end(arguments);                                                              \
+        if (strikes(#name)) return refuse<int>();                                       \
+        using Open = int (*)(const char*, int, ...);                                    \
+        static const auto next = real<Open>(#name);                                     \
+        return next(path, flags, permissions);                                          \
+    }
+REVEVU_OPEN_LIKE(open)
+REVEVU_OPEN_LIKE(open64)
+
+#define REVEVU_OPENAT_LIKE(name)                                                                 \
+    __attribute__((visibility("default"))) int name(int dir, const char* path, int flags, ...) { \
+        va_list arguments;                                                                       \
+        va_start(arguments, flags);                                                              \
+        const mode_t permissions = mode_argument(flags, arguments);                              \
+        va_end(arguments);                                                                       \
+        if (strikes(#name)) return refuse<int>();                                                \
+        using Openat = int (*)(int, const char*, int, ...);                                      \
+        static const auto next = real<Openat>(#name);                                            \
+        return next(dir, path, flags, permissions);                                              \
+    }
+REVEVU_OPENAT_LIKE(openat)
+REVEVU_OPENAT_LIKE(openat64)
+
+// Forwards a call after giving the fault a chance; for functions that
+// return -1 and set errno on failure.
+#define REVEVU_FORWARD(result, name, parameters, arguments)         \
+    __attribute__((visibility("default"))) result name parameters { \
+        if (strikes(#name)) return refuse<result>();                \
+        using Function = result(*) parameters;                      \
+        static const auto next = real<Function>(#name);             \
+        return next arguments;                                      \
+    }
+REVEVU_FORWARD(int, __open_2, (const char* path, int flags), (path, flags))
+REVEVU_FORWARD(int, __open64_2, (const char* path, int flags), (path, flags))
+REVEVU_FORWARD(int, __openat_2, (int dir, const char* path, int flags), (dir, path, flags))
+REVEVU_FORWARD(int, __openat64_2, (int dir, const char* path, int flags), (dir, path, flags))
+REVEVU_FORWARD(int, creat, (const char* path, mode_t permissions), (path, permissions))
+REVEVU_FORWARD(int, mkstemp, (char* name), (name))
+REVEVU_FORWARD(int, mkostemp, (char* name, int flags), (name, flags))
+REVEVU_FORWARD(int, mkstemps, (char* name, int suffix), (name, suffix))
+REVEVU_FORWARD(int, mkostemps, (char* name, int suffix, int flags), (name, suffix, flags))
+REVEVU_FORWARD(int, rename, (const char* from, const char* to), (from, to))
+REVEVU_FORWARD(int, renameat, (int from_dir, const char* from, int to_dir, const char* to),
+               (from_dir, from, to_dir, to))
+REVEVU_FORWARD(int, renameat2,
+               (int from_dir, const char* from, int to_dir, const char* to, unsigned flags),
+               (from_dir, from, to_dir, to, flags))
+REVEVU_FORWARD(int, linkat, (int from_dir, const char* from, int to_dir, const char* to, int flags),
+               (from_dir, from, to_dir, to, flags))
+REVEVU_FORWARD(int, unlink, (const char* path), (path))
+REVEVU_FORWARD(int, unlinkat, (int dir, const char* path, int flags), (dir, path, flags))
+REVEVU_FORWARD(int, fchmod, (int fd, mode_t permissions), (fd, permissions))
+REVEVU_FORWARD(int, fchown, (int fd, uid_t user, gid_t group), (fd, user, group))
+REVEVU_FORWARD(int, stat, (const char* path, struct stat* out), (path, out))
+REVEVU_FORWARD(int, lstat, (const char* path, struct stat* out), (path, out))
+REVEVU_FORWARD(int, fstat, (int fd, struct stat* out), (fd, out))
+REVEVU_FORWARD(int, fstatat, (int dir, const char* path, struct stat* out, int flags),
+               (dir, path, out, flags))
+REVEVU_FORWARD(ssize_t, readlink, (const char* path, char* out, size_t size), (path, out, size))
+REVEVU_FORWARD(int, access, (const char* path, int how), (path, how))
+REVEVU_FORWARD(int, faccessat, (int dir, const char* path, int how, int flags),
+               (dir, path, how, flags))
+REVEVU_FORWARD(int, ftruncate, (int fd, off_t length), (fd, length))
+
+__attribute__((visibility("default"))) char* realpath(const char* path, char* resolved) {
+    if (strikes("realpath")) {
+        errno = fail_errno;
+        return nullptr;
+    }
+    using Realpath = char* (*)(const char*, char*);
+    static const auto next = real<Realpath>("realpath");
+    return next(path, resolved);
+}
+
+__attribute__((visibility("default"))) ssize_t write(int fd, const void* data, size_t size) {
+    return counted_write("write", fd, data, size, 0, false);
+}
+
+__attribute__((visibility("default"))) ssize_t pwrite(int fd, const void* data, size_t size,
+                                                      off_t offset) {
+    return counted_write("pwrite", fd, data, size, offset, true);
+}
+
+__attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void* data, size_t size,
+                                                        off_t offset) {
+    return counted_write("pwrite64", fd, data, size, offset, true);
+}
+
+#define REVEVU_FD_CALL(name)                                         \
+    __attribute__((visibility("default"))) int name(int fd) {        \
+        using Function = int (*)(int);                               \
+        static const auto next = real<Function>(#name);              \
+        if (standard_stream(fd) || !strikes(#name)) return next(fd); \
+        return refuse<int>();                                        \
+    }
+REVEVU_FD_CALL(fsync)
+REVEVU_FD_CALL(fdatasync)
+
+// A failed close still releases the descriptor, as the kernel does.
+__attribute__((visibility("default"))) int close(int fd) {
+    using Close = int (*)(int);
+    static const auto next = real<Close>("close");
+    const bool fail = !standard_stream(fd) && strikes("close");
+    const int result = next(fd);
+    return fail ? refuse<int>() : result;
+}
+
+}  // extern "C"

@@ -1,0 +1,446 @@
+"""Faults while saving: a full file system, the file-size limit, a read-only
+directory or target for an unprivileged user, symbolic links, FIFOs and
+devices as targets, and every file-system call of a save failing in turn.
+
+After each fault an existing target holds its old bytes, no temporary file is
+left, the protocol is unchanged and usable, and the next save to a good path
+succeeds.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import errno
+import os
+import pwd
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+from dataclasses import dataclass
+
+import numpy as np
+import pytest
+
+import revevu
+import reliability_helpers as rh
+from reliability_helpers import UNWRAP, check_save, os_error_message, run_python, scripted_protocol
+
+OLD = b"an older protocol file\n"
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+FAULTS = {"injected": 0}
+
+
+@pytest.fixture(scope="module", autouse=True)
+def report_fault_figures():
+    yield
+    rh.report_figures("save-faults", faults=FAULTS["injected"])
+
+
+def injected(problems, count=1):
+    FAULTS["injected"] += count
+    assert problems == []
+
+
+@pytest.fixture
+def work(tmp_path):
+    """A protocol with every kind of signal, its model, a target directory and a good one."""
+    protocol, model = scripted_protocol(revevu, np)
+    good = tmp_path / "good"
+    good.mkdir()
+    target_dir = tmp_path / "target"
+    target_dir.mkdir()
+    return protocol, model, str(target_dir), str(good)
+
+
+def write(path, data=OLD):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+# ---------------------------------------------------------------------------
+# No space left.
+
+
+@contextlib.contextmanager
+def small_tmpfs(size="64k"):
+    mount_point = tempfile.mkdtemp(prefix="revevu-tmpfs-")
+    done = subprocess.run(
+        ["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755", "tmpfs", mount_point], capture_output=True, text=True
+    )
+    if done.returncode != 0:
+        os.rmdir(mount_point)
+        pytest.skip(f"cannot mount a small tmpfs here: {done.stderr.strip() or done.returncode}")
+    try:
+        yield mount_point
+    finally:
+        subprocess.run(["umount", mount_point], check=False)
+        os.rmdir(mount_point)
+
+
+@pytest.mark.parametrize("existing", [True, False], ids=["existing-target", "new-target"])
+def test_no_space_left_on_a_small_tmpfs(work, existing):
+    _, _, _, good = work
+    protocol, model = scripted_protocol(revevu, np, duration=10.0)  # about 130 kB, twice the file system
+    assert len(model.file_bytes()) > 128 * 1024
+    with small_tmpfs() as mount_point:
+        target = os.path.join(mount_point, "run.vesk")
+        if existing:
+            write(target)
+        expected = os_error_message(errno.ENOSPC, "StorageFull")
+        injected(check_save(protocol, model, target, expected, old_content=OLD if existing else None, good_dir=good))
+        # The space is free again: nothing of the failed attempt is held.
+        usage = shutil.disk_usage(mount_point)
+        assert usage.used <= 16 * 1024, usage
+
+
+@contextlib.contextmanager
+def device_target(directory, name, major_minor, fallback):
+    """A character device node at directory/name, or a link to `fallback`.
+
+    The link is watched: if a save replaced the device it points to, the
+    device is made again and the test fails."""
+    path = os.path.join(directory, name)
+    try:
+        os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(*major_minor))
+        with open(path, "wb"):
+            pass
+    except OSError:
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(path)
+        os.symlink(fallback, path)
+    try:
+        yield path
+    finally:
+        if not stat.S_ISCHR(os.stat(fallback).st_mode):
+            os.remove(fallback)
+            os.mknod(fallback, 0o666 | stat.S_IFCHR, os.makedev(*major_minor))
+            os.chmod(fallback, 0o666)
+            pytest.fail(f"save replaced {fallback}")
+        assert stat.S_ISCHR(os.stat(path).st_mode), f"save replaced the device {path}"
+
+
+def test_no_space_left_on_a_full_device(work):
+    protocol, model, target_dir, good = work
+    with device_target(target_dir, "full.vesk", (1, 7), "/dev/full") as target:
+        expected = os_error_message(errno.ENOSPC, "StorageFull")
+        injected(check_save(protocol, model, target, expected, old_content=None, good_dir=good))
+
+
+def test_null_device_is_written_in_place(work):
+    protocol, model, target_dir, good = work
+    with device_target(target_dir, "null.vesk", (1, 3), "/dev/null") as target:
+        before = sorted(os.listdir(target_dir))
+        injected(check_save(protocol, model, target, None, old_content=None, good_dir=good))
+        assert sorted(os.listdir(target_dir)) == before
+
+
+# ---------------------------------------------------------------------------
+# The file-size limit, in a child process: the limit is per process.
+
+FILE_SIZE_LIMIT_CHILD = """
+import json, os, resource, numpy as np, revevu
+from reliability_helpers import check_save, os_error_message, scripted_protocol
+target_dir, good = {target_dir!r}, {good!r}
+protocol, model = scripted_protocol(revevu, np, duration=1.0)
+problems = []
+for existing in (True, False):
+    target = os.path.join(target_dir, "limited.vesk")
+    if existing:
+        with open(target, "wb") as f:
+            f.write({old!r})
+    elif os.path.exists(target):
+        os.remove(target)
+    soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (4096, hard))
+    problems += check_save(protocol, model, target, os_error_message(27, "FileTooLarge"),
+                           old_content={old!r} if existing else None, good_dir=None)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+    problems += check_save(protocol, model, os.path.join(good, "unlimited.vesk"), None, old_content=None, good_dir=good)
+print(json.dumps({{"problems": problems, "size": len(model.file_bytes())}}))
+"""
+
+
+def test_file_size_limit(work):
+    _, _, target_dir, good = work
+    result = run_python(FILE_SIZE_LIMIT_CHILD.format(target_dir=target_dir, good=good, old=OLD))
+    assert result["size"] > 4096
+    injected(result["problems"], count=2)
+
+
+# ---------------------------------------------------------------------------
+# Permissions, checked as an unprivileged user (root may write anywhere).
+
+UNPRIVILEGED_CHILD = """
+import json, os, numpy as np, revevu
+from reliability_helpers import check_save, os_error_message, scripted_protocol
+protocol, model = scripted_protocol(revevu, np)
+denied = os_error_message(13, "PermissionDenied")
+problems = []
+for target, old, may_write in {cases!r}:
+    expected = {{denied, None}} if may_write else denied
+    problems += check_save(protocol, model, target, expected, old_content=old, good_dir={good!r})
+print(json.dumps({{"problems": problems}}))
+"""
+
+
+@dataclass
+class Unprivileged:
+    """How to run a child without the power to override file permissions."""
+
+    user: int | None  # run as this user
+    prefix: tuple  # or through this command
+    own: tuple  # owner (uid, gid) of the child's own files
+    foreign: tuple | None  # owner of another user's file
+
+
+def unprivileged_runner() -> Unprivileged:
+    if os.geteuid() != 0:
+        return Unprivileged(None, (), (os.geteuid(), os.getegid()), None)
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)}
+    probe = [sys.executable, "-c", "import revevu, numpy"]
+    try:
+        nobody = pwd.getpwnam("nobody")
+        if subprocess.run(probe, user=nobody.pw_uid, env=env, capture_output=True, cwd="/").returncode == 0:
+            return Unprivileged(nobody.pw_uid, (), (nobody.pw_uid, nobody.pw_gid), (0, 0))
+    except KeyError:
+        nobody = None
+    except OSError:  # the interpreter itself is out of its reach
+        pass
+    # Root without the capabilities that bypass permission checks is bound by
+    # them like any other owner (used when the interpreter is private to root).
+    prefix = ("setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--")
+    if shutil.which("setpriv") and subprocess.run([*prefix, *probe], env=env, capture_output=True).returncode == 0:
+        other = (nobody.pw_uid, nobody.pw_gid) if nobody else (65534, 65534)
+        return Unprivileged(None, prefix, (0, 0), other)
+    pytest.skip("no way to run an unprivileged child here (no usable 'nobody', no setpriv)")
+
+
+def test_read_only_directory_and_unwritable_targets():
+    runner = unprivileged_runner()
+    scratch = tempfile.mkdtemp(prefix="revevu-perm-")
+    good, read_only_dir, writable_dir = (os.path.join(scratch, n) for n in ("good", "read-only", "writable"))
+    # (target, owner, mode, old content or None, whether a save may write it in place)
+    cases = [
+        (os.path.join(read_only_dir, "new.vesk"), None, None, None, False),
+        (os.path.join(read_only_dir, "locked.vesk"), runner.own, 0o444, OLD, False),
+        (os.path.join(writable_dir, "locked.vesk"), runner.own, 0o444, OLD, False),
+        # Its own writable file in a read-only directory: refused, or written whole in place.
+        (os.path.join(read_only_dir, "open.vesk"), runner.own, 0o644, OLD, True),
+    ]
+    if runner.foreign:  # another user's file, in a directory the child may write
+        cases.append((os.path.join(writable_dir, "theirs.vesk"), runner.foreign, 0o644, OLD, False))
+    try:
+        os.chmod(scratch, 0o755)
+        for d in (good, read_only_dir, writable_dir):
+            os.mkdir(d)
+            os.chown(d, *runner.own)
+        for target, owner, mode, old, _ in cases:
+            if old is not None:
+                write(target, old)
+                os.chown(target, *owner)
+                os.chmod(target, mode)
+        os.chmod(read_only_dir, 0o555)
+        child_cases = [(target, old, may_write) for target, _, _, old, may_write in cases]
+        result = run_python(UNPRIVILEGED_CHILD.format(cases=child_cases, good=good), user=runner.user, prefix=runner.prefix)
+        injected(result["problems"], count=len(cases))
+        if runner.foreign:
+            assert os.stat(cases[-1][0]).st_uid == runner.foreign[0], "another user's file changed hands"
+    finally:
+        os.chmod(read_only_dir, 0o755)
+        shutil.rmtree(scratch)
+
+
+# ---------------------------------------------------------------------------
+# Symbolic links, FIFOs, names and permission bits.
+
+
+@pytest.mark.parametrize("shape", ["same-directory", "other-directory", "chain", "dangling"])
+def test_symbolic_link_target_keeps_the_link(work, shape):
+    protocol, model, target_dir, good = work
+    other = os.path.join(os.path.dirname(target_dir), "elsewhere")
+    os.mkdir(other)
+    pointee = os.path.join(other if shape == "other-directory" else target_dir, "real.vesk")
+    if shape != "dangling":
+        write(pointee)
+    link = os.path.join(target_dir, "link.vesk")
+    if shape == "chain":
+        os.symlink("real.vesk", os.path.join(target_dir, "middle.vesk"))
+        os.symlink("middle.vesk", link)
+    else:
+        os.symlink(os.path.relpath(pointee, target_dir), link)
+    links = {n: os.readlink(os.path.join(target_dir, n)) for n in os.listdir(target_dir) if n != "real.vesk"}
+    expected_listing = {d: set(os.listdir(d)) for d in (target_dir, other)}
+    expected_listing[os.path.dirname(pointee)].add("real.vesk")
+    protocol.save(link)
+    assert {name: os.readlink(os.path.join(target_dir, name)) for name in links} == links, "a link was replaced"
+    with open(pointee, "rb") as f:
+        assert f.read() == model.file_bytes()
+    assert {d: set(os.listdir(d)) for d in (target_dir, other)} == expected_listing, "stray files"
+    # Once more, now over an existing file behind the link.
+    injected(check_save(protocol, model, link, None, old_content=None, good_dir=good, watch=(other,)))
+    assert os.path.islink(link)
+
+
+def test_symbolic_link_loop(work):
+    protocol, model, target_dir, good = work
+    a, b = os.path.join(target_dir, "a.vesk"), os.path.join(target_dir, "b.vesk")
+    os.symlink(b, a)
+    os.symlink(a, b)
+    expected = os_error_message(errno.ELOOP, "FilesystemLoop")
+    injected(check_save(protocol, model, a, expected, old_content=None, good_dir=good, also_after_failure=()))
+    assert os.readlink(a) == b and os.readlink(b) == a
+
+
+def test_fifo_target_is_written_in_place(work):
+    protocol, model, target_dir, good = work
+    fifo = os.path.join(target_dir, "pipe.vesk")
+    os.mkfifo(fifo)
+    received = os.path.join(good, "received.bin")
+    with open(received, "wb") as out:
+        reader = subprocess.Popen(["cat", fifo], stdout=out)
+        try:
+            protocol.save(fifo)
+        finally:
+            try:
+                reader.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                reader.kill()
+                reader.wait()
+                pytest.fail("the reader of the FIFO never saw its end: save did not write to it")
+    assert stat.S_ISFIFO(os.lstat(fifo).st_mode), "the FIFO was replaced"
+    assert os.listdir(target_dir) == ["pipe.vesk"]
+    with open(received, "rb") as f:
+        assert f.read() == model.file_bytes()
+    injected([])
+
+
+@pytest.mark.parametrize("length, expected", [(255, None), (256, os_error_message(errno.ENAMETOOLONG, "InvalidFilename"))])
+def test_longest_file_name(work, length, expected):
+    """A name as long as the file system allows is saved, whatever the temporary file's name."""
+    protocol, model, target_dir, good = work
+    target = os.path.join(target_dir, "n" * (length - 5) + ".vesk")
+    injected(check_save(protocol, model, target, expected, old_content=None, good_dir=good))
+
+
+@pytest.mark.parametrize("umask, mode", [(0o022, 0o644), (0o077, 0o600), (0o002, 0o664), (0, 0o666)])
+def test_new_file_permissions_follow_the_umask(work, umask, mode):
+    protocol, _, target_dir, _ = work
+    target = os.path.join(target_dir, "new.vesk")
+    old_umask = os.umask(umask)
+    try:
+        protocol.save(target)
+    finally:
+        os.umask(old_umask)
+    assert stat.S_IMODE(os.stat(target).st_mode) == mode
+
+
+def test_replacing_a_file_keeps_its_permission_bits(work):
+    protocol, model, target_dir, _ = work
+    target = os.path.join(target_dir, "private.vesk")
+    write(target)
+    os.chmod(target, 0o640)
+    protocol.save(target)
+    assert stat.S_IMODE(os.stat(target).st_mode) == 0o640
+    with open(target, "rb") as f:
+        assert f.read() == model.file_bytes()
+
+
+# ---------------------------------------------------------------------------
+# Every file-system call of a save failing once, through a preloaded library.
+
+INJECTION_CHILD = """
+import contextlib, ctypes, errno, json, os, numpy as np, revevu
+from reliability_helpers import UNWRAP, check_save, os_error_message, scripted_protocol
+shim = ctypes.CDLL({shim!r})
+shim.revevu_fault_trace.restype = ctypes.c_char_p
+target_dir, good = {target_dir!r}, {good!r}
+target = os.path.join(target_dir, "run.vesk")
+protocol, model = scripted_protocol(revevu, np, duration=0.5)
+new = model.file_bytes()
+
+def fresh_target():
+    with open(target, "wb") as f:
+        f.write({old!r})
+
+@contextlib.contextmanager
+def armed(call_number, error_number, mode):
+    shim.revevu_fault_arm(call_number, error_number, mode)
+    try:
+        yield
+    finally:
+        shim.revevu_fault_disarm()
+
+def save_with(call_number, error_number, mode):
+    return check_save(protocol, model, target, expected(call_number, error_number, mode),
+                      old_content={old!r}, good_dir=good, also_after_failure=after_failure(call_number),
+                      around=lambda: armed(call_number, error_number, mode))
+
+fresh_target()
+shim.revevu_fault_arm(0, 0, 0)
+protocol.save(target)
+shim.revevu_fault_disarm()
+calls = shim.revevu_fault_trace().decode().split(",")
+renamed_at = min((i + 1 for i, c in enumerate(calls) if c.startswith(("rename", "linkat"))), default=len(calls) + 1)
+first_write = min((i + 1 for i, c in enumerate(calls) if "write" in c), default=None)
+
+def expected(call_number, error_number, mode):
+    if mode == 2:
+        return None
+    if mode == 1:
+        return UNWRAP + 'Error {{ kind: WriteZero, message: "failed to write whole buffer" }}'
+    kinds = {{errno.EIO: "Uncategorized", errno.ENOSPC: "StorageFull", errno.EINTR: "Interrupted"}}
+    failing = calls[call_number - 1]
+    if error_number == errno.EINTR and failing.startswith(("open", "write", "pwrite", "__open")):
+        return None  # retried
+    # A failure some callers may tolerate (closing, removing a temporary file) may pass.
+    return {{os_error_message(error_number, kinds[error_number]), None}}
+
+def after_failure(call_number):
+    # Once the new file is in place, a failure of a later step cannot undo it.
+    return (new,) if call_number > renamed_at else ()
+
+problems, injected = [], 0
+for error_number in (errno.EIO, errno.ENOSPC, errno.EINTR):
+    for call_number in range(1, len(calls) + 1):
+        fresh_target()
+        found = save_with(call_number, error_number, 0)
+        injected += 1
+        if calls[call_number - 1].startswith("unlink"):
+            found = [p for p in found if "left files behind" not in p]
+        problems += [f"{{calls[call_number - 1]}} #{{call_number}} errno {{error_number}}: {{p}}" for p in found]
+if first_write:
+    fresh_target()
+    problems += ["write returning 0: " + p for p in save_with(first_write, 0, 1)]
+    fresh_target()
+    problems += ["short writes: " + p for p in save_with(0, 0, 2)]
+    injected += 2
+print(json.dumps({{"calls": calls, "problems": problems, "injected": injected}}))
+"""
+
+
+@pytest.fixture(scope="session")
+def fault_shim(tmp_path_factory):
+    compiler = shutil.which("g++") or shutil.which("c++")
+    if not compiler:
+        pytest.skip("no C++ compiler to build the fault-injection library")
+    out = str(tmp_path_factory.mktemp("shim") / "fault_shim.so")
+    source = os.path.join(REPO, "reliability", "fault_shim.cpp")
+    if not os.path.exists(source):
+        pytest.skip("reliability/fault_shim.cpp is not in this tree")
+    subprocess.run(
+        [compiler, "-std=c++20", "-shared", "-fPIC", "-O1", "-U_FORTIFY_SOURCE", "-o", out, source, "-ldl"],
+        check=True,
+    )
+    return out
+
+
+def test_every_file_call_of_save_failing_once(work, fault_shim):
+    _, _, target_dir, good = work
+    code = INJECTION_CHILD.format(shim=fault_shim, target_dir=target_dir, good=good, old=OLD)
+    result = run_python(code, extra_preload=fault_shim)
+    assert any("write" in c for c in result["calls"]), f"no write of save was seen: {result['calls']}"
+    FAULTS["injected"] += result["injected"]
+    print(f"save's file calls: {result['calls']}; {result['injected']} faults injected")
+    assert result["problems"] == []
