@@ -18,24 +18,23 @@ import os
 import struct
 from dataclasses import dataclass, field, replace
 
+from conftest import (  # the suite's shared expected messages
+    MSG_DURATION_MAX,
+    MSG_DURATION_MIN,
+    MSG_EXTENSION,
+    MSG_INTENSITY,
+    MSG_LENGTH,
+    MSG_SAMPLE_HIGH,
+    MSG_SAMPLE_LOW,
+    UNWRAP,
+    os_error_message,
+)
+
 SAMPLING_RATE = 5000.0
 MAX_SESSION_DURATION = 1800.0
 U64_MAX = 2**64 - 1
 
-UNWRAP = "called `Result::unwrap()` on an `Err` value: "
-MSG_INTENSITY = "assertion failed: intensity >= 0.0 && intensity <= 1.0"
-MSG_DURATION_MAX = "assertion failed: duration <= config::MAX_SESSION_DURATION"
-MSG_DURATION_MIN = "assertion failed: duration >= 0.01"
-MSG_LENGTH = "assertion failed: samples.len() == self.get_num_samples()"
-MSG_SAMPLE_LOW = "assertion failed: *sample >= 0.0"
-MSG_SAMPLE_HIGH = "assertion failed: *sample <= 1.0"
-MSG_EXTENSION = 'assertion failed: filepath.ends_with(".vesk")'
 MSG_NUL = UNWRAP + 'Error { kind: InvalidInput, message: "file name contained an unexpected NUL byte" }'
-
-
-def os_error_message(code: int, kind: str) -> str:
-    """The PanicException text of a failed file operation with error number `code`."""
-    return UNWRAP + f'Os {{ code: {code}, kind: {kind}, message: "{os.strerror(code)}" }}'
 
 
 def cast_message(obj: object, target: str) -> str:
