@@ -414,6 +414,20 @@ def scripted_protocol(revevu, numpy, duration: float = 0.02):
     return p, m
 
 
+class FrozenModel:
+    """A model that no longer changes, with its text and bytes worked out once
+    (for checks that compare a long protocol many times)."""
+
+    def __init__(self, model: ProtocolModel):
+        self._text, self._bytes = model.text(), model.file_bytes()
+
+    def text(self) -> str:
+        return self._text
+
+    def file_bytes(self) -> bytes:
+        return self._bytes
+
+
 def _listing(directories) -> dict:
     return {d: sorted(os.listdir(d)) for d in directories}
 

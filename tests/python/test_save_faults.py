@@ -352,12 +352,14 @@ def test_replacing_a_file_keeps_its_permission_bits(work):
 
 INJECTION_CHILD = """
 import contextlib, ctypes, errno, json, os, numpy as np, revevu
-from reliability_helpers import UNWRAP, check_save, os_error_message, scripted_protocol
+from reliability_helpers import UNWRAP, FrozenModel, check_save, os_error_message, scripted_protocol
 shim = ctypes.CDLL({shim!r})
 shim.revevu_fault_trace.restype = ctypes.c_char_p
 target_dir, good = {target_dir!r}, {good!r}
 target = os.path.join(target_dir, "run.vesk")
-protocol, model = scripted_protocol(revevu, np, duration=0.5)
+# Long enough (about 530 kB) to be written in several pieces.
+protocol, model = scripted_protocol(revevu, np, duration=40.0)
+model = FrozenModel(model)
 new = model.file_bytes()
 
 def fresh_target():
