@@ -7,26 +7,11 @@
 
 #include "bulk_buffer.hpp"
 #include "byte_order.hpp"
+#include "sample_wire.hpp"
 #include "varint.hpp"
 
 namespace protocols {
 namespace {
-
-// The wire bytes of every sample, indexed by the sample's bits as a u16: the
-// 1 to 3 varint bytes of its zigzag value from the lowest byte up, and their
-// count in the top byte. One load per sample instead of branches on its size.
-constexpr auto SAMPLE_WIRE_FORMS = [] {
-    std::array<std::uint32_t, 1u << 16> table{};
-    for (std::uint32_t bits = 0; bits < table.size(); ++bits) {
-        std::uint8_t bytes[MAX_SAMPLE_BYTES]{};
-        const auto count = put_varint(bytes, zigzag(static_cast<std::int16_t>(bits))) - bytes;
-        std::uint32_t entry = static_cast<std::uint32_t>(count) << 24;
-        for (std::size_t i = 0; i < MAX_SAMPLE_BYTES; ++i)
-            entry |= std::uint32_t{bytes[i]} << (8 * i);
-        table[bits] = entry;
-    }
-    return table;
-}();
 
 // Samples encoded between two resizes of the buffer: at most 48 KiB of output.
 constexpr std::size_t SAMPLE_CHUNK = std::size_t{1} << 14;
@@ -74,11 +59,9 @@ public:
         for (const T& element : list) put(element);
     }
 
-    // The hot path: one table load and one 4-byte store per sample, in chunks
-    // whose upper bound the buffer is resized to and then shrunk from, so
-    // that at most one chunk's worth of memory past the bytes used is ever
-    // touched. The store's top byte (the count) is overwritten by the next
-    // sample or falls in the chunk's slack.
+    // The hot path, in chunks whose upper bound the buffer is resized to and
+    // then shrunk from, so that at most one chunk's worth of memory past the
+    // bytes used is ever touched.
     void put(const std::vector<std::int16_t>& samples) {
         put(static_cast<std::uint64_t>(samples.size()));
         const std::int16_t* next = samples.data();
@@ -88,13 +71,10 @@ public:
                 next + std::min<std::size_t>(SAMPLE_CHUNK, static_cast<std::size_t>(last - next));
             const std::size_t used = out_.size();
             resize_for_bulk_write(
-                out_, used + static_cast<std::size_t>(chunk_end - next) * MAX_SAMPLE_BYTES + 1);
-            std::uint8_t* p = out_.data() + used;
-            for (; next != chunk_end; ++next) {
-                const std::uint32_t entry = SAMPLE_WIRE_FORMS[static_cast<std::uint16_t>(*next)];
-                store_little_endian(p, entry);
-                p += entry >> 24;
-            }
+                out_, used + static_cast<std::size_t>(chunk_end - next) * MAX_SAMPLE_BYTES +
+                          SAMPLE_WIRE_SLACK);
+            std::uint8_t* const p = put_sample_wire_forms(next, chunk_end, out_.data() + used);
+            next = chunk_end;
             out_.resize(static_cast<std::size_t>(p - out_.data()));
             if (sink_ != nullptr && out_.size() >= piece_bytes_) hand_over();
         }
@@ -224,7 +204,7 @@ Bytes encode_file(const Settings& settings) {
     // would count up to 2 MiB more resident memory.
     const std::size_t size = EncodedSize::of(settings);
     Bytes out;
-    out.reserve(size + SAMPLE_CHUNK * MAX_SAMPLE_BYTES + 1);
+    out.reserve(size + SAMPLE_CHUNK * MAX_SAMPLE_BYTES + SAMPLE_WIRE_SLACK);
     advise_huge_pages(out.data(), size);
     serialize(settings, out);
     return out;
@@ -234,7 +214,7 @@ bool encode_file_in_pieces(const Settings& settings, std::size_t piece_bytes,
                            const PieceSink& sink) {
     // One buffer for every piece: a piece and the sample chunk that filled it.
     Bytes buffer;
-    buffer.reserve(piece_bytes + SAMPLE_CHUNK * MAX_SAMPLE_BYTES + 1);
+    buffer.reserve(piece_bytes + SAMPLE_CHUNK * MAX_SAMPLE_BYTES + SAMPLE_WIRE_SLACK);
     Encoder encoder(buffer, sink, piece_bytes);
     encoder.put(settings);
     return encoder.hand_over_rest();

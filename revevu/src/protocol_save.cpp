@@ -10,8 +10,9 @@
 namespace revevu::methods {
 namespace {
 
-// Small enough to stay in the cache between encoding and the write's copy.
-constexpr std::size_t kPieceBytes = std::size_t{256} << 10;
+// Small enough to stay in the cache between encoding and the write's copy,
+// large enough that the per-write cost of the file system stays small.
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
 
 }  // namespace
 
