@@ -75,37 +75,43 @@ constexpr auto PACK_PLANS = [] {
     return plans;
 }();
 
-// Four zigzag values in 32-bit lanes to their packed varints at p.
-__attribute__((target("ssse3"))) inline std::uint8_t* pack_four(__m128i z, std::uint8_t* p) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i low7 = _mm_set1_epi32(0x7F);
-    const __m128i more = _mm_set1_epi32(0x80);
-    const __m128i middle = _mm_srli_epi32(z, 7);
-    const __m128i top = _mm_srli_epi32(z, 14);
-    const __m128i second = _mm_cmpgt_epi32(middle, zero);  // a second byte follows
-    const __m128i third = _mm_cmpgt_epi32(top, zero);      // a third byte follows
-    const __m128i byte0 = _mm_or_si128(_mm_and_si128(z, low7), _mm_and_si128(second, more));
-    const __m128i byte1 = _mm_or_si128(_mm_and_si128(middle, low7), _mm_and_si128(third, more));
-    const __m128i lanes =
-        _mm_or_si128(_mm_or_si128(byte0, _mm_slli_epi32(byte1, 8)), _mm_slli_epi32(top, 16));
-    const PackPlan& plan =
-        PACK_PLANS[static_cast<std::size_t>(_mm_movemask_ps(_mm_castsi128_ps(second)) |
-                                            (_mm_movemask_ps(_mm_castsi128_ps(third)) << 4))];
+// Four samples laid out as 4-byte lanes to their packed varints at p; `index`
+// selects the plan (see PACK_PLANS).
+__attribute__((target("ssse3"))) inline std::uint8_t* pack_four(__m128i lanes, unsigned index,
+                                                                std::uint8_t* p) {
+    const PackPlan& plan = PACK_PLANS[index];
     const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(plan.shuffle.data()));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_shuffle_epi8(lanes, shuffle));
     return p + plan.length;
 }
 
+// Eight samples in 16-bit lanes: their first two varint bytes in one lane,
+// the third in another, interleaved into the 4-byte lanes of two groups of four.
 __attribute__((target("ssse3"))) std::uint8_t* put_eight_at_a_time(const std::int16_t* first,
                                                                    const std::int16_t* last,
                                                                    std::uint8_t* p) {
     const __m128i zero = _mm_setzero_si128();
+    const __m128i low7 = _mm_set1_epi16(0x7F);
+    const __m128i next7 = _mm_set1_epi16(0x7F00);
+    const __m128i more0 = _mm_set1_epi16(0x80);
+    const __m128i more1 = _mm_set1_epi16(static_cast<std::int16_t>(0x8000));
     for (; last - first >= 8; first += 8) {
         const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first));
-        const __m128i zigzag =
-            _mm_xor_si128(_mm_slli_epi16(samples, 1), _mm_srai_epi16(samples, 15));
-        p = pack_four(_mm_unpacklo_epi16(zigzag, zero), p);
-        p = pack_four(_mm_unpackhi_epi16(zigzag, zero), p);
+        const __m128i z = _mm_xor_si128(_mm_slli_epi16(samples, 1), _mm_srai_epi16(samples, 15));
+        const __m128i top = _mm_srli_epi16(z, 14);
+        // All ones where a second (third) byte follows: z >= 0x80 (0x4000).
+        const __m128i second =
+            _mm_xor_si128(_mm_cmpeq_epi16(_mm_srli_epi16(z, 7), zero), _mm_cmpeq_epi16(zero, zero));
+        const __m128i third =
+            _mm_xor_si128(_mm_cmpeq_epi16(top, zero), _mm_cmpeq_epi16(zero, zero));
+        const __m128i low_bytes = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(z, low7), _mm_and_si128(_mm_slli_epi16(z, 1), next7)),
+            _mm_or_si128(_mm_and_si128(second, more0), _mm_and_si128(third, more1)));
+        // Bits 0-7: a second byte, per sample; bits 8-15: a third.
+        const auto flags = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(second, third)));
+        p = pack_four(_mm_unpacklo_epi16(low_bytes, top), (flags & 0xF) | ((flags >> 4) & 0xF0), p);
+        p = pack_four(_mm_unpackhi_epi16(low_bytes, top),
+                      ((flags >> 4) & 0xF) | ((flags >> 8) & 0xF0), p);
     }
     return put_one_by_one(first, last, p);
 }
