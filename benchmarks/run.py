@@ -31,7 +31,7 @@ MB = 1_000_000
 MEMORY_MODES = {
     "fresh": {"MALLOC_MMAP_THRESHOLD_": str(128 * 1024)},
     "reused": {"MALLOC_MMAP_MAX_": "0", "MALLOC_TRIM_THRESHOLD_": str(1 << 50)},
-    "process": {},  # the default allocator, in a new process
+    "new process": {},  # the default allocator
 }
 
 
@@ -104,11 +104,11 @@ FIGURES: list[Figure] = [
     Figure("4", "Protocol() construction", "per_call", "reused", "(printed)",
            lambda result: result["Protocol"] * 1e6, None, unit=" us"),
     Figure("6", "peak RSS growth, add_arbitrary_signal 9M", "memory_add_arbitrary_signal",
-           "process", "<= 19 MB", lambda result: result["growth"] / MB, at_most(19.0),
+           "new process", "<= 19 MB", lambda result: result["growth"] / MB, at_most(19.0),
            unit=" MB"),
-    Figure("6", "peak RSS growth / output size, str() 9M", "memory_str", "process", "<= 2x",
+    Figure("6", "peak RSS growth / output size, str() 9M", "memory_str", "new process", "<= 2x",
            lambda result: result["growth"] / result["output_bytes"], at_most(2.0)),
-    Figure("6", "peak RSS growth, save 9M", "memory_save", "process",
+    Figure("6", "peak RSS growth, save 9M", "memory_save", "new process",
            lambda result: f"<= file + 1 = {result['output_bytes'] / MB + 1:.2f} MB",
            lambda result: result["growth"] / MB,
            lambda result, value: value <= result["output_bytes"] / MB + 1.0, unit=" MB"),
