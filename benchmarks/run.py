@@ -153,7 +153,7 @@ def run_cpp(build: Path, executable: str, name: str, repeat: int) -> float | Non
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--repeat", type=int, default=7, help="timed rounds per case")
+    parser.add_argument("--repeat", type=int, default=11, help="timed rounds per case")
     parser.add_argument("--only", default="", help="run only figures whose name contains this")
     parser.add_argument("--cpp-build", type=Path, default=REPO / "build" / "bench",
                         help="CMake build folder with REVEVU_BUILD_BENCHMARKS=ON")
