@@ -22,7 +22,7 @@ def main(path: str) -> None:
         records = [json.loads(line) for line in lines if line.strip()]
     for record in records:
         part = record["part"]
-        if part in LABELS:
+        if part in LABELS and "status" not in record:
             print(LABELS[part].format(**record))
     for record in records:
         if "status" in record:

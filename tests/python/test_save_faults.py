@@ -336,13 +336,18 @@ def test_new_file_permissions_follow_the_umask(work, umask, mode):
     assert stat.S_IMODE(os.stat(target).st_mode) == mode
 
 
-def test_replacing_a_file_keeps_its_permission_bits(work):
+def test_replacing_a_file_keeps_its_permission_bits_and_owner(work):
+    """As writing in place did: the new file takes over the old one's mode,
+    and its owner where this process may give files away."""
     protocol, model, target_dir, _ = work
     target = os.path.join(target_dir, "private.vesk")
     write(target)
     os.chmod(target, 0o640)
+    owner = (65534, 65534) if os.geteuid() == 0 else (os.geteuid(), os.getegid())
+    os.chown(target, *owner)
     protocol.save(target)
-    assert stat.S_IMODE(os.stat(target).st_mode) == 0o640
+    status = os.stat(target)
+    assert (stat.S_IMODE(status.st_mode), status.st_uid, status.st_gid) == (0o640, *owner)
     with open(target, "rb") as f:
         assert f.read() == model.file_bytes()
 
@@ -431,9 +436,11 @@ def fault_shim(tmp_path_factory):
     source = os.path.join(REPO, "reliability", "fault_shim.cpp")
     if not os.path.exists(source):
         pytest.skip("reliability/fault_shim.cpp is not in this tree")
+    compiler_env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}  # no sanitizer runtime in g++
     subprocess.run(
         [compiler, "-std=c++20", "-shared", "-fPIC", "-O1", "-U_FORTIFY_SOURCE", "-o", out, source, "-ldl"],
         check=True,
+        env=compiler_env,
     )
     return out
 
