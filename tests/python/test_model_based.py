@@ -30,7 +30,7 @@ from hypothesis.stateful import (
 )
 
 import revevu
-import reliability_helpers as model
+import reliability_helpers as rh
 from reliability_helpers import (
     MSG_DURATION_MAX,
     MSG_DURATION_MIN,
@@ -407,7 +407,7 @@ def binding_error(method: str, n_positional: int, keywords: list[str]) -> str | 
 
 
 def assert_same(actual, expected, what):
-    difference = model.first_difference(actual, expected, what)
+    difference = rh.first_difference(actual, expected, what)
     if difference:
         raise AssertionError(difference)
 
@@ -423,7 +423,7 @@ class Counters:
 class ProtocolMachine(RuleBasedStateMachine):
     def __init__(self):
         super().__init__()
-        self.scratch = tempfile.mkdtemp(prefix="revevu-model-", dir=model.scratch_dir_root())
+        self.scratch = tempfile.mkdtemp(prefix="revevu-model-", dir=rh.scratch_dir_root())
         os.mkdir(os.path.join(self.scratch, "folder.vesk"))
         self.expected_files = {"folder.vesk"}
         self.protocol = revevu.Protocol()
@@ -503,7 +503,7 @@ class ProtocolMachine(RuleBasedStateMachine):
             return ("ok", None), after
         if method == "set_session_duration":
             x = v["duration"]
-            if not x <= model.MAX_SESSION_DURATION:
+            if not x <= rh.MAX_SESSION_DURATION:
                 return Fail(PanicError, MSG_DURATION_MAX), self.model
             if not x >= 0.01:
                 return Fail(PanicError, MSG_DURATION_MIN), self.model
@@ -520,10 +520,10 @@ class ProtocolMachine(RuleBasedStateMachine):
             after.set_source(0 if v["channel"] is revevu.Channel.A else 1, 2, v["index"], v["external"])
             return ("ok", None), after
         signal = {
-            "add_constant_signal": lambda: model.constant_signal(v["value"]),
-            "add_sine_signal": lambda: model.sine_signal(v["amplitude"], v["frequency"], v["phase"], v["depth"]),
-            "add_ramp_signal": lambda: model.ramp_signal(v["peak"], v["up_duration"], v["down_duration"]),
-            "add_mixed_signal": lambda: model.mixed_signal(v["a_idx"], v["b_idx"]),
+            "add_constant_signal": lambda: rh.constant_signal(v["value"]),
+            "add_sine_signal": lambda: rh.sine_signal(v["amplitude"], v["frequency"], v["phase"], v["depth"]),
+            "add_ramp_signal": lambda: rh.ramp_signal(v["peak"], v["up_duration"], v["down_duration"]),
+            "add_mixed_signal": lambda: rh.mixed_signal(v["a_idx"], v["b_idx"]),
         }[method]()
         return ("ok", after.append(signal)), after
 
@@ -657,7 +657,7 @@ class ProtocolMachine(RuleBasedStateMachine):
             outcome = outcome_of
             after = self.model
         else:
-            outcome = ("ok", after.append(model.arbitrary_signal(outcome_of)))
+            outcome = ("ok", after.append(rh.arbitrary_signal(outcome_of)))
         copy_before = samples.copy() if isinstance(samples, np.ndarray) else None
         call = (lambda: self.protocol.add_arbitrary_signal(samples=samples)) if keyword else (
             lambda: self.protocol.add_arbitrary_signal(samples)
@@ -705,7 +705,7 @@ class ProtocolMachine(RuleBasedStateMachine):
                 return arr, Fail(PanicError, MSG_SAMPLE_LOW)
             if not x <= 1.0:
                 return arr, Fail(PanicError, MSG_SAMPLE_HIGH)
-            stored.append(model.quantise(x))
+            stored.append(rh.quantise(x))
         return arr, stored
 
     @staticmethod
@@ -833,9 +833,9 @@ def test_model_agrees_with_the_documented_default_file():
 
 
 def test_random_call_sequences_match_the_model(capfd):
-    examples = int(model.env_number("REVEVU_HYPOTHESIS_EXAMPLES", 40))
-    budget = model.env_number("REVEVU_HYPOTHESIS_SECONDS", 100.0)
-    base_seed = int(model.env_number("REVEVU_HYPOTHESIS_SEED", 20240611))
+    examples = int(rh.env_number("REVEVU_HYPOTHESIS_EXAMPLES", 40))
+    budget = rh.env_number("REVEVU_HYPOTHESIS_SECONDS", 100.0)
+    base_seed = int(rh.env_number("REVEVU_HYPOTHESIS_SEED", 20240611))
     batch = 25
     start = time.monotonic()
     Counters.examples = Counters.calls = 0
@@ -856,6 +856,6 @@ def test_random_call_sequences_match_the_model(capfd):
         batch_number += 1
         capfd.readouterr()  # the diagnostics of expected panics
     elapsed = time.monotonic() - start
-    model.report_figures("model-based", examples=Counters.examples, calls=Counters.calls, seconds=round(elapsed, 1))
+    rh.report_figures("model-based", examples=Counters.examples, calls=Counters.calls, seconds=round(elapsed, 1))
     print(f"model-based: {Counters.examples} examples, {Counters.calls} calls in {elapsed:.1f} s")
     assert Counters.examples > 0
