@@ -93,7 +93,7 @@ public:
 
     template <Record R>
     void put(const R& record) {
-        for_each_field(record, [this](std::string_view, const auto& member) { put(member); });
+        for_each_field(record, [&](std::string_view, const auto& member) { put(member); });
     }
 
 private:
