@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "owned_ref.hpp"
+#include "pending_error.hpp"
 
 namespace revevu {
 namespace {
@@ -14,23 +15,6 @@ OwnedRef cast_message(PyObject* object, const char* expected) {
     if (!type_name) return {};
     return OwnedRef::steal(
         PyUnicode_FromFormat("'%U' object cannot be cast as '%s'", type_name.get(), expected));
-}
-
-// The pending error as one exception object (its type and traceback inside).
-OwnedRef take_pending_error() {
-#if PY_VERSION_HEX >= 0x030C0000
-    return OwnedRef::steal(PyErr_GetRaisedException());
-#else
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
-    return OwnedRef::steal(value);
-#endif
 }
 
 void restore_pending_error(OwnedRef error) {

@@ -4,6 +4,7 @@
 #include "numpy_array.hpp"
 
 #include "owned_ref.hpp"
+#include "pending_error.hpp"
 
 #define PY_ARRAY_UNIQUE_SYMBOL revevu_numpy_array_api
 #define NPY_NO_DEPRECATED_API NPY_1_23_API_VERSION
@@ -14,26 +15,10 @@ namespace {
 
 bool numpy_loaded = false;  // guarded by the interpreter lock
 
-// Takes the raised exception (the caller knows one is set) and clears it.
-OwnedRef take_raised_exception() {
-#if PY_VERSION_HEX >= 0x030C0000
-    return OwnedRef::steal(PyErr_GetRaisedException());
-#else
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
-    return OwnedRef::steal(value);
-#endif
-}
-
 // "TypeName: text" of the raised exception, as a traceback's last line shows
 // it; clears the exception.
 std::string describe_raised_exception() {
-    const OwnedRef exception = take_raised_exception();
+    const OwnedRef exception = take_pending_error();
     if (!exception) return "unknown error";
     std::string description = Py_TYPE(exception.get())->tp_name;
     const OwnedRef text = OwnedRef::steal(PyObject_Str(exception.get()));
