@@ -32,7 +32,7 @@ concept Record = requires {
 // Calls visit(name, member) for every field of `record` in declaration order;
 // `member` is const exactly when `record` is.
 template <typename T, typename Visit>
-    requires Record<std::remove_const_t<T>>
+requires Record<std::remove_const_t<T>>
 constexpr void for_each_field(T& record, Visit&& visit) {
     std::apply([&](const auto&... f) { (visit(f.name, record.*(f.member)), ...); },
                std::remove_const_t<T>::fields);

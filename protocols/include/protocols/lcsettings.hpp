@@ -24,11 +24,11 @@ struct LCSetting {
     bool operator==(const LCSetting&) const = default;
 
     static constexpr std::string_view type_name = "LCSetting";
-    static constexpr auto fields = std::make_tuple(
-        field("capacitance", &LCSetting::capacitance),
-        field("carrier_frequency", &LCSetting::carrier_frequency),
-        field("clk_ticks_per_sample", &LCSetting::clk_ticks_per_sample),
-        field("capacitor_bank_setting", &LCSetting::capacitor_bank_setting));
+    static constexpr auto fields =
+        std::make_tuple(field("capacitance", &LCSetting::capacitance),
+                        field("carrier_frequency", &LCSetting::carrier_frequency),
+                        field("clk_ticks_per_sample", &LCSetting::clk_ticks_per_sample),
+                        field("capacitor_bank_setting", &LCSetting::capacitor_bank_setting));
 };
 
 struct Coil {
@@ -43,20 +43,19 @@ struct Coil {
     Coil(std::string name, double inductance, double max_current, double max_carrier_frequency,
          std::vector<LCSetting> settings);
 
-    // `new_` because `new` is reserved. Tunes a coil against every capacitance offered (nF); ConfigError when no
-    // capacitance gives a carrier frequency within max_carrier_frequency (kHz).
+    // `new_` because `new` is reserved. Tunes a coil against every capacitance offered (nF);
+    // ConfigError when no capacitance gives a carrier frequency within max_carrier_frequency (kHz).
     static Result<Coil> new_(std::string name, std::span<const double> capacitances,
-                                               double inductance, double max_current,
-                                               double max_carrier_frequency);
+                             double inductance, double max_current, double max_carrier_frequency);
 
     bool operator==(const Coil&) const = default;
 
     static constexpr std::string_view type_name = "Coil";
-    static constexpr auto fields = std::make_tuple(
-        field("name", &Coil::name), field("inductance", &Coil::inductance),
-        field("max_current", &Coil::max_current),
-        field("max_carrier_frequency", &Coil::max_carrier_frequency),
-        field("settings", &Coil::settings));
+    static constexpr auto fields =
+        std::make_tuple(field("name", &Coil::name), field("inductance", &Coil::inductance),
+                        field("max_current", &Coil::max_current),
+                        field("max_carrier_frequency", &Coil::max_carrier_frequency),
+                        field("settings", &Coil::settings));
 };
 
 }  // namespace protocols

@@ -37,13 +37,13 @@ struct ChannelSettings {
 
     bool operator==(const ChannelSettings&) const = default;
     static constexpr std::string_view type_name = "ChannelSettings";
-    static constexpr auto fields = std::make_tuple(
-        field("enabled", &ChannelSettings::enabled),
-        field("amplitude1_source", &ChannelSettings::amplitude1_source),
-        field("amplitude2_source", &ChannelSettings::amplitude2_source),
-        field("modulation_source", &ChannelSettings::modulation_source),
-        field("coil_idx", &ChannelSettings::coil_idx),
-        field("coil_setting_idx", &ChannelSettings::coil_setting_idx));
+    static constexpr auto fields =
+        std::make_tuple(field("enabled", &ChannelSettings::enabled),
+                        field("amplitude1_source", &ChannelSettings::amplitude1_source),
+                        field("amplitude2_source", &ChannelSettings::amplitude2_source),
+                        field("modulation_source", &ChannelSettings::modulation_source),
+                        field("coil_idx", &ChannelSettings::coil_idx),
+                        field("coil_setting_idx", &ChannelSettings::coil_setting_idx));
 };
 
 // The whole protocol. The field order is the protocol file's byte order and
@@ -65,16 +65,16 @@ struct Settings {
 
     bool operator==(const Settings&) const = default;
     static constexpr std::string_view type_name = "Settings";
-    static constexpr auto fields = std::make_tuple(
-        field("running_on_target_machine", &Settings::running_on_target_machine),
-        field("machine_config", &Settings::machine_config),
-        field("intensity", &Settings::intensity),
-        field("session_duration", &Settings::session_duration),
-        field("signals", &Settings::signals),
-        field("channel_a_settings", &Settings::channel_a_settings),
-        field("channel_b_settings", &Settings::channel_b_settings),
-        field("monitor_trace_visible", &Settings::monitor_trace_visible),
-        field("monitor_subsampling_factor", &Settings::monitor_subsampling_factor));
+    static constexpr auto fields =
+        std::make_tuple(field("running_on_target_machine", &Settings::running_on_target_machine),
+                        field("machine_config", &Settings::machine_config),
+                        field("intensity", &Settings::intensity),
+                        field("session_duration", &Settings::session_duration),
+                        field("signals", &Settings::signals),
+                        field("channel_a_settings", &Settings::channel_a_settings),
+                        field("channel_b_settings", &Settings::channel_b_settings),
+                        field("monitor_trace_visible", &Settings::monitor_trace_visible),
+                        field("monitor_subsampling_factor", &Settings::monitor_subsampling_factor));
 };
 
 // The signal list of the library default, and what saving puts into an empty list.

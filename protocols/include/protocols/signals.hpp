@@ -33,10 +33,10 @@ struct SineSignalParams {
     bool operator==(const SineSignalParams&) const = default;
     static constexpr std::string_view type_name = "SineSignalParams";
     static constexpr std::string_view variant_name = "Sine";
-    static constexpr auto fields = std::make_tuple(
-        field("amplitude", &SineSignalParams::amplitude),
-        field("frequency", &SineSignalParams::frequency), field("phase", &SineSignalParams::phase),
-        field("depth", &SineSignalParams::depth));
+    static constexpr auto fields = std::make_tuple(field("amplitude", &SineSignalParams::amplitude),
+                                                   field("frequency", &SineSignalParams::frequency),
+                                                   field("phase", &SineSignalParams::phase),
+                                                   field("depth", &SineSignalParams::depth));
 };
 
 struct RampSignalParams {
@@ -47,9 +47,10 @@ struct RampSignalParams {
     bool operator==(const RampSignalParams&) const = default;
     static constexpr std::string_view type_name = "RampSignalParams";
     static constexpr std::string_view variant_name = "Ramp";
-    static constexpr auto fields = std::make_tuple(
-        field("peak", &RampSignalParams::peak), field("up_duration", &RampSignalParams::up_duration),
-        field("down_duration", &RampSignalParams::down_duration));
+    static constexpr auto fields =
+        std::make_tuple(field("peak", &RampSignalParams::peak),
+                        field("up_duration", &RampSignalParams::up_duration),
+                        field("down_duration", &RampSignalParams::down_duration));
 };
 
 struct MixedSignalParams {
