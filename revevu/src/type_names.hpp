@@ -4,8 +4,8 @@
 
 namespace revevu {
 
-// Classes are created from a dotted spec name ("revevu.Coil") so that their
-// __module__ is "revevu" (a bare spec name draws a DeprecationWarning and
+// Classes are created from a dotted PyType_Spec name ("revevu.Coil") so that their
+// __module__ is "revevu" (a bare one draws a DeprecationWarning and
 // gives no module), then given the bare name that the interpreter shows in
 // its own messages ("cannot create 'Coil' instances"). __name__ and
 // __qualname__ are already bare.
