@@ -164,8 +164,8 @@ TEST(DecoderRejects, EveryTruncation) {
 }
 
 // Offsets of the default file's fields (see docs/file-format.md).
-constexpr std::size_t RUNNING = 0, SUPPLY_VOLTAGE = 1, COIL_NAME = 11, SIGNALS = 150, VARIANT = 151,
-                      MONITOR = 184, SUBSAMPLING = 200;
+constexpr std::size_t RUNNING = 0, COIL_NAME = 11, SIGNALS = 150, VARIANT = 151, MONITOR = 184,
+                      SUBSAMPLING = 200;
 
 Bytes splice(Bytes bytes, std::size_t at, std::size_t erase, std::vector<std::uint8_t> insert) {
     bytes.erase(bytes.begin() + at, bytes.begin() + at + erase);
