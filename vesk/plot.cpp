@@ -87,6 +87,7 @@ constexpr std::string_view FOOTNOTES[] = {
 struct Ticks {
     double step;
     int exponent;  // of the step's power of ten, for the labels' decimals
+    int count;     // from 0 s up to the axis's end
 };
 
 Ticks ticks_for(double seconds) {
@@ -98,7 +99,9 @@ Ticks ticks_for(double seconds) {
         multiple = 1.0;
         ++exponent;
     }
-    return {multiple * std::pow(10.0, exponent), exponent};
+    const double step = multiple * std::pow(10.0, exponent);
+    // The last tick may land on the end of the axis, give or take a rounding.
+    return {step, exponent, static_cast<int>(std::floor(seconds / step * (1.0 + 1e-9))) + 1};
 }
 
 std::string tick_label(double seconds, int exponent) {
@@ -183,6 +186,12 @@ private:
 
     // The labels on the left, the plot area, then what drives the input.
     void draw_row(const ChannelInput& input, int top) {
+        svg_.open_group("row");
+        draw_row_content(input, top);
+        svg_.close_group();
+    }
+
+    void draw_row_content(const ChannelInput& input, int top) {
         const SignalSourceSelection& source = input.source;
         const bool missing = !source.external_selected && source.internal >= s_.signals.size();
         svg_.text(20, top + 22, "input", input.label);
@@ -308,7 +317,8 @@ private:
     // Vertical lines at the ticks, within one row.
     void draw_grid(int top) {
         svg_.begin_path("grid");
-        for (int i = 1; tick(i) < seconds_; ++i) {
+        for (int i = 1; i < ticks_.count; ++i) {
+            if (x_of(tick(i)) >= LEFT + COLUMNS) break;
             svg_.command('M', x_of(tick(i)), top);
             svg_.command('v', ROW);
         }
@@ -319,12 +329,12 @@ private:
         svg_.begin_path("axis");
         svg_.command('M', LEFT, top);
         svg_.command('H', LEFT + COLUMNS);
-        for (int i = 0; tick(i) <= seconds_; ++i) {
+        for (int i = 0; i < ticks_.count; ++i) {
             svg_.command('M', x_of(tick(i)), top);
             svg_.command('v', 5);
         }
         svg_.end_path();
-        for (int i = 0; tick(i) <= seconds_; ++i) {
+        for (int i = 0; i < ticks_.count; ++i) {
             svg_.text(x_of(tick(i)), top + 18, "tick", tick_label(tick(i), ticks_.exponent));
         }
         svg_.text(LEFT + COLUMNS / 2, top + 38, "tick", "time (s)");
