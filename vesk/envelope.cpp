@@ -11,12 +11,15 @@ struct Extremes {
     std::int16_t high;
 };
 
-// Branch-free over a non-empty run, so that it vectorises.
+// Branch-free over a non-empty run, with plain values rather than the
+// references std::min gives, so that it vectorises.
 Extremes extremes(const std::int16_t* first, const std::int16_t* last) {
     std::int16_t low = *first, high = *first;
-    for (; first != last; ++first) {
-        low = std::min(low, *first);
-        high = std::max(high, *first);
+    const auto n = static_cast<std::size_t>(last - first);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int16_t value = first[i];
+        low = value < low ? value : low;
+        high = value > high ? value : high;
     }
     return {low, high};
 }
