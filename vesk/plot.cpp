@@ -30,6 +30,7 @@ constexpr int COLUMNS = 930;  // the plot area's width: one envelope column per 
 constexpr int TOP = 78;       // the title's room
 constexpr int HEADING = 36;   // a channel's heading line
 constexpr int ROW = 56;       // a row's plot area
+constexpr int INSET = 4;      // from its edges to the lines of 0 and 1
 constexpr int GAP = 20;       // between rows, room for a row's detail line
 constexpr int AXIS = 40;      // the time axis below the rows
 constexpr int FOOTNOTE = 40;
@@ -310,8 +311,8 @@ private:
 
     // The value scale, on a row that draws values.
     void draw_scale(int top) {
-        svg_.text(LEFT - 6, top + 10, "scale", "1");
-        svg_.text(LEFT - 6, top + ROW, "scale", "0");
+        svg_.text(LEFT - 6, y_of(1.0, top) + 4, "scale", "1");
+        svg_.text(LEFT - 6, y_of(0.0, top) + 4, "scale", "0");
     }
 
     // Vertical lines at the ticks, within one row.
@@ -349,7 +350,7 @@ private:
     // Values outside 0..1 (NaN included) are drawn at the nearer edge.
     static int y_of(double value, int top) {
         const double v = value >= 0.0 ? std::min(value, 1.0) : 0.0;
-        return top + static_cast<int>(std::lround((1.0 - v) * ROW));
+        return top + INSET + static_cast<int>(std::lround((1.0 - v) * (ROW - 2 * INSET)));
     }
 
     static int sample_y(std::int16_t stored, int top) {
