@@ -101,16 +101,18 @@ missing or not an arbitrary signal, or the output cannot be written.
 Prints every field in which the protocol records in FILE1 and FILE2 differ, one
 line each, in field order, named by the same paths as decoding errors:
   intensity: 0.5 -> 0.6
-  signals[1].Sine.frequency: 10.0 -> 12.5
-  signals[2]: Constant(ConstantSignalParams { value: 0.5 }) -> Sine(...)
   signals: 3 -> 4 entries, added [3]
   signals[0].Arbitrary.samples: 2 of 10000 samples differ: first [10] (0.002 s),
-      last [4000] (0.8 s), largest difference -120 (-0.0036622211371196632)
-Values are printed as the text form prints them. Floats are compared by their
-bits: the same NaN is equal, -0.0 and 0.0 differ. A list of another length is
-compared position by position up to the shorter length. Samples are never
-listed: one line gives how many differ, where, and the largest difference
-(new - old) as a stored value and normalised (/ 32767.0).
+      last [4000] (0.8 s), largest difference -120 (-0.003662221137119663)
+  signals[1].Sine.frequency: 10.0 -> 12.5
+  signals[2]: Constant(ConstantSignalParams { value: 0.5 }) -> Sine(SineSignalParams {
+      amplitude: 1.0, frequency: 2.0, phase: 0.0, depth: 1.0 })
+(each difference is one line; two are wrapped here). Values are printed as the
+text form prints them. Floats are compared by their bits: the same NaN is
+equal, -0.0 and 0.0 differ. A list of another length is compared position by
+position up to the shorter length. Samples are never listed: one line gives
+how many differ, the first and last position with its time, and the largest
+difference (new - old) as a stored value and normalised (/ 32767.0).
 
 Exit status: 0 the records are identical; 1 they differ; 2 usage error, or a
 file cannot be read or is not a valid protocol file.
