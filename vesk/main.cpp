@@ -32,7 +32,7 @@ Run 'vesk COMMAND --help' for more about a command.
 
 exit status:
   0  success; for check: nothing to report; for diff: the records are identical
-  1  check found something to report; diff: the files differ
+  1  check found something to report; for diff: the records differ
   2  usage error, or the file cannot be read or is not a valid protocol file
   3  internal error: the decoded file does not re-encode to the same bytes
 )";
