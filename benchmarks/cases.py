@@ -16,8 +16,11 @@ import argparse
 import gc
 import json
 import os
+import shutil
 import statistics
+import subprocess
 import sys
+import sysconfig
 import tempfile
 import time
 from collections.abc import Callable
@@ -248,6 +251,51 @@ def case_per_call(repeat: int) -> dict:
     return result
 
 
+# ---- The vesk command ---------------------------------------------------------
+
+
+def vesk_command() -> str:
+    """VESK_BIN (run.py sets it to the benchmark build's vesk), else the vesk
+    installed beside this interpreter, else the first on PATH."""
+    explicit = os.environ.get("VESK_BIN")
+    if explicit:
+        return explicit
+    beside = Path(sysconfig.get_path("scripts")) / "vesk"
+    found = str(beside) if beside.exists() else shutil.which("vesk")
+    if found is None:
+        raise SystemExit("no vesk command: build it or set VESK_BIN")
+    return found
+
+
+def run_vesk(*args: str, status: int = 0) -> None:
+    completed = subprocess.run([vesk_command(), *args], capture_output=True, check=False)
+    if completed.returncode != status:
+        raise SystemExit(f"vesk {args[0]} exited with {completed.returncode}: {completed.stderr}")
+
+
+def case_vesk(repeat: int) -> dict:
+    """check of a 9M-sample file; diff of it against a copy that differs in
+    one sample; plot of it (its signal drives all six inputs)."""
+    samples = normalised_samples(LONGEST_SAMPLES, "contiguous")
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        a, b, svg = (os.path.join(folder, name) for name in ("a.vesk", "b.vesk", "a.svg"))
+        changed = samples.copy()
+        changed[LONGEST_SAMPLES // 2] = 1.0 - changed[LONGEST_SAMPLES // 2]
+        for path, values in ((a, samples), (b, changed)):
+            protocol = protocol_for(LONGEST_SAMPLES)
+            protocol.add_arbitrary_signal(values)
+            protocol.save(path)
+        medians = time_alternating(
+            {
+                "check": (lambda: None, lambda _: run_vesk("check", a)),
+                "diff": (lambda: None, lambda _: run_vesk("diff", a, b, status=1)),
+                "plot": (lambda: None, lambda _: run_vesk("plot", a, "-o", svg)),
+            },
+            repeat,
+        )
+        return {**medians, "file_bytes": os.path.getsize(a), "svg_bytes": os.path.getsize(svg)}
+
+
 # ---- Peak resident growth -----------------------------------------------------
 
 
@@ -296,6 +344,7 @@ CASES: dict[str, Callable[[int], dict]] = {
     "memory_add_arbitrary_signal": lambda _: case_memory("add_arbitrary_signal"),
     "memory_str": lambda _: case_memory("str"),
     "memory_save": lambda _: case_memory("save"),
+    "vesk": case_vesk,
 }
 
 

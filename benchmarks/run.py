@@ -112,6 +112,18 @@ FIGURES: list[Figure] = [
            lambda result: f"<= file + 1 = {result['output_bytes'] / MB + 1:.2f} MB",
            lambda result: result["growth"] / MB,
            lambda result, value: value <= result["output_bytes"] / MB + 1.0, unit=" MB"),
+    *(
+        figure
+        for memory in ("fresh", "reused")
+        for figure in (
+            Figure("7", "vesk diff of two 9M files one sample apart / vesk check of one", "vesk",
+                   memory, "<= 2.5x", ratio("diff", "check"), at_most(2.5)),
+            Figure("7", "vesk plot 9M / vesk check of it", "vesk", memory, "<= 3x",
+                   ratio("plot", "check"), at_most(3.0)),
+        )
+    ),
+    Figure("7", "vesk plot 9M, SVG size", "vesk", "fresh", "<= 1 MB",
+           lambda result: result["svg_bytes"] / MB, at_most(1.0), unit=" MB"),
 ]
 
 # Group 5: the core library alone, from the Google Benchmark executables.
@@ -123,8 +135,11 @@ CPP_BENCHMARKS = [
 ]
 
 
-def run_case(case: str, memory: str, repeat: int) -> dict:
+def run_case(case: str, memory: str, repeat: int, cpp_build: Path) -> dict:
     env = {**os.environ, **MEMORY_MODES[memory]}
+    # The vesk built beside the measured module, unless one is named.
+    if "VESK_BIN" not in env and (cpp_build / "vesk" / "vesk").exists():
+        env["VESK_BIN"] = str(cpp_build / "vesk" / "vesk")
     completed = subprocess.run(
         [sys.executable, str(HERE / "cases.py"), case, "--repeat", str(repeat)],
         env=env, capture_output=True, text=True, check=False,
@@ -156,7 +171,7 @@ def main() -> int:
     parser.add_argument("--repeat", type=int, default=11, help="timed rounds per case")
     parser.add_argument("--only", default="", help="run only figures whose name contains this")
     parser.add_argument("--cpp-build", type=Path, default=REPO / "build" / "bench",
-                        help="CMake build folder with REVEVU_BUILD_BENCHMARKS=ON")
+                        help="CMake build folder with REVEVU_BUILD_BENCHMARKS=ON (and vesk)")
     arguments = parser.parse_args()
 
     rows = []
@@ -167,7 +182,8 @@ def main() -> int:
         key = (figure.case, figure.memory)
         if key not in results:
             print(f"running {figure.case} ({figure.memory}) ...", file=sys.stderr)
-            results[key] = run_case(figure.case, figure.memory, arguments.repeat)
+            results[key] = run_case(figure.case, figure.memory, arguments.repeat,
+                                    arguments.cpp_build)
         value = figure.value(results[key])
         verdict = "-" if figure.passes is None else (
             "pass" if figure.passes(results[key], value) else "MISS")

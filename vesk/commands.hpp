@@ -1,4 +1,4 @@
-// The four commands. Each returns the process's exit status (load.hpp).
+// The commands. Each returns the process's exit status (load.hpp).
 #pragma once
 
 #include <cstdint>
@@ -12,14 +12,17 @@ namespace vesk {
 
 struct Args {
     std::string file;
+    std::string second_file;              // diff: the file FILE is compared with
     std::optional<std::uint64_t> signal;  // export: --signal N
-    std::string output;                   // export: -o PATH; empty for standard output
+    std::string output;                   // export, plot: -o PATH; empty for standard output
 };
 
 int run_show(const Args& args);
 int run_summary(const Args& args);
 int run_check(const Args& args);
 int run_export(const Args& args);
+int run_diff(const Args& args);
+int run_plot(const Args& args);
 
 // What `check` reports, one message per problem, in a fixed order.
 std::vector<std::string> find_problems(const protocols::Settings& settings);

@@ -1,4 +1,4 @@
-// Names and one-line descriptions shared by `summary` and `check`.
+// Names and one-line descriptions shared by `summary`, `check` and `plot`.
 #pragma once
 
 #include <array>
@@ -17,6 +17,14 @@ std::string plural(std::uint64_t count, const char* noun);  // "1 signal", "3 si
 std::string signal_line(const protocols::Signal& signal);
 
 std::string_view signal_kind(const protocols::Signal& signal);
+
+// "coil 0 \"Default\", setting 0 (330.0 nF, 22.6 kHz)", the name quoted as
+// the text form quotes it; "(does not exist)" after a position out of range.
+std::string coil_text(const protocols::Settings& s, const protocols::ChannelSettings& channel);
+
+// "external source 2", "signal 1 (Arbitrary)", "signal 7, which does not exist".
+std::string source_text(const protocols::Settings& s,
+                        const protocols::SignalSourceSelection& source);
 
 // One of a channel's three inputs and what the script calls it.
 struct ChannelInput {

@@ -1,4 +1,4 @@
-// vesk: reads .vesk protocol files back (show, summary, check, export).
+// vesk: reads .vesk protocol files back (show, summary, check, export, diff, plot).
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -23,21 +23,29 @@ commands:
                             length, NaN or infinite parameters, values outside
                             their limits, coil or setting positions out of range
   export FILE --signal N    write arbitrary signal N's samples as CSV
+  diff FILE1 FILE2          print every field in which two protocol files
+                            differ, old and new value side by side
+  plot FILE -o OUT.svg      draw the whole session, one row per channel input,
+                            as a self-contained SVG picture
 
 Run 'vesk COMMAND --help' for more about a command.
 
 exit status:
-  0  success; for check: nothing to report
-  1  check found something to report
+  0  success; for check: nothing to report; for diff: the records are identical
+  1  check found something to report; for diff: the records differ
   2  usage error, or the file cannot be read or is not a valid protocol file
   3  internal error: the decoded file does not re-encode to the same bytes
 )";
 
+enum class OutputOption { None, Optional, Required };  // -o, --output PATH
+
 struct Command {
     std::string_view name;
     int (*run)(const Args&);
-    bool takes_signal;  // export's options
+    bool takes_signal;  // export's --signal N
     const char* help;
+    OutputOption output = OutputOption::None;
+    int file_count = 1;  // diff compares two
 };
 
 constexpr Command COMMANDS[] = {
@@ -86,7 +94,54 @@ options:
 
 Exit status: 0 written; 2 usage error, unreadable or invalid file, signal N
 missing or not an arbitrary signal, or the output cannot be written.
-)"},
+)",
+     OutputOption::Optional},
+    {"diff", run_diff, false, R"(usage: vesk diff FILE1 FILE2
+
+Prints every field in which the protocol records in FILE1 and FILE2 differ, one
+line each, in field order, named by the same paths as decoding errors:
+  intensity: 0.5 -> 0.6
+  signals: 3 -> 4 entries, added [3]
+  signals[0].Arbitrary.samples: 2 of 10000 samples differ: first [10] (0.002 s),
+      last [4000] (0.8 s), largest difference -120 (-0.003662221137119663)
+  signals[1].Sine.frequency: 10.0 -> 12.5
+  signals[2]: Constant(ConstantSignalParams { value: 0.5 }) -> Sine(SineSignalParams {
+      amplitude: 1.0, frequency: 2.0, phase: 0.0, depth: 1.0 })
+(each difference is one line; two are wrapped here). Values are printed as the
+text form prints them. Floats are compared by their bits: the same NaN is
+equal, -0.0 and 0.0 differ. A list of another length is compared position by
+position up to the shorter length. Samples are never listed: one line gives
+how many differ, the first and last position with its time, and the largest
+difference (new - old) as a stored value and normalised (/ 32767.0).
+
+Exit status: 0 the records are identical; 1 they differ; 2 usage error, or a
+file cannot be read or is not a valid protocol file.
+)",
+     OutputOption::None, 2},
+    {"plot", run_plot, false, R"(usage: vesk plot FILE -o OUT.svg
+
+Draws the whole session in FILE on one time axis in seconds, as one
+self-contained SVG picture (no scripts, no external references): a row for each
+of the six channel inputs (amplitude 1, amplitude 2 and modulation of channels
+A and B), a disabled channel in grey.
+  arbitrary signal        its stored samples, as the lowest and highest value
+                          in each pixel column (the picture's size does not
+                          depend on the session's length)
+  constant                a flat line at its value
+  sine, ramp, mixed       a band labelled with the stored parameters (the
+                          file defines no waveform for them)
+  external input          a labelled band
+  missing signal          a warning band (the source names no signal)
+Signal values are drawn on a 0..1 scale; values outside it are drawn at its
+edge.
+
+options:
+  -o, --output PATH  the SVG file to write (required)
+
+Exit status: 0 written; 2 usage error, unreadable or invalid file, or the
+output cannot be written.
+)",
+     OutputOption::Required},
 };
 
 int usage_error(std::string_view command, const std::string& message) {
@@ -124,7 +179,8 @@ bool option_value(std::string_view name, int& i, int argc, char** argv, const ch
 // Parses the arguments after the command name. Returns -1 to go on and run
 // the command, or the exit status to end with.
 int parse(const Command& command, int argc, char** argv, Args& args) {
-    bool have_file = false, options_done = false;
+    int files = 0;
+    bool options_done = false;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool option = !options_done && arg.size() > 1 && arg[0] == '-';
@@ -141,7 +197,7 @@ int parse(const Command& command, int argc, char** argv, Args& args) {
                 return usage_error(command.name, "--signal needs a signal position (0, 1, ...)");
             }
             args.signal = n;
-        } else if (option && command.takes_signal &&
+        } else if (option && command.output != OutputOption::None &&
                    (option_value("-o", i, argc, argv, value) ||
                     option_value("--output", i, argc, argv, value))) {
             if (value == nullptr || *value == '\0') {
@@ -150,14 +206,19 @@ int parse(const Command& command, int argc, char** argv, Args& args) {
             args.output = value;
         } else if (option) {
             return usage_error(command.name, "unknown option '" + std::string(arg) + "'");
-        } else if (have_file) {
-            return usage_error(command.name, "one FILE only");
+        } else if (files == command.file_count) {
+            return usage_error(command.name,
+                               command.file_count == 1 ? "one FILE only" : "two FILEs only");
         } else {
-            args.file = arg;
-            have_file = true;
+            (files == 0 ? args.file : args.second_file) = arg;
+            ++files;
         }
     }
-    if (!have_file) return usage_error(command.name, "no FILE given");
+    if (files == 0) return usage_error(command.name, "no FILE given");
+    if (files < command.file_count) return usage_error(command.name, "two FILEs needed");
+    if (command.output == OutputOption::Required && args.output.empty()) {
+        return usage_error(command.name, "-o OUTPUT is required");
+    }
     if (command.takes_signal && !args.signal) {
         return usage_error(command.name, "--signal N is required");
     }

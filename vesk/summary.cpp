@@ -10,29 +10,6 @@ namespace vesk {
 
 using namespace protocols;
 
-namespace {
-
-std::string coil_text(const Settings& s, const ChannelSettings& channel) {
-    const auto& coils = s.machine_config.coils;
-    std::string text = "coil " + std::to_string(channel.coil_idx);
-    if (channel.coil_idx >= coils.size()) return text + " (does not exist)";
-    const Coil& coil = coils[channel.coil_idx];
-    text += " \"" + coil.name + "\", setting " + std::to_string(channel.coil_setting_idx);
-    if (channel.coil_setting_idx >= coil.settings.size()) return text + " (does not exist)";
-    const LCSetting& setting = coil.settings[channel.coil_setting_idx];
-    return text + " (" + float_text(setting.capacitance) + " nF, " +
-           float_text(setting.carrier_frequency) + " kHz)";
-}
-
-std::string source_text(const Settings& s, const SignalSourceSelection& source) {
-    if (source.external_selected) return "external source " + std::to_string(source.external);
-    std::string text = "signal " + std::to_string(source.internal);
-    if (source.internal >= s.signals.size()) return text + ", which does not exist";
-    return text + " (" + std::string(signal_kind(s.signals[source.internal])) + ")";
-}
-
-}  // namespace
-
 std::string summary_text(const Settings& s) {
     std::string text;
     auto line = [&](const std::string& l) { text += l + "\n"; };

@@ -381,6 +381,10 @@ void write_text(std::string& out, VESKError value, unsigned level) {
     write_any(out, value, level);
 }
 
+void write_quoted(std::string& out, const std::string& text) {
+    write_any(out, text, 0);
+}
+
 TextFormSize measure_text_form(const Protocol& protocol) {
     CountingOutput counter;
     TextWriter<CountingOutput>(counter).put(protocol, 0);

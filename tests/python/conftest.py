@@ -182,3 +182,26 @@ def protocol() -> Protocol:
 @pytest.fixture
 def np():
     return pytest.importorskip("numpy")
+
+
+# ---- The example scripts' files -------------------------------------------------
+
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+
+
+@pytest.fixture(scope="session")
+def example_files(tmp_path_factory) -> dict[str, Path]:
+    """Runs every script in examples/ once, as a researcher would, into a new
+    folder: its saved protocol file by script name (the golden inputs of the
+    vesk tests)."""
+    folder = tmp_path_factory.mktemp("examples")
+    files = {}
+    for script in sorted(EXAMPLES.glob("*.py")):
+        out = folder / f"{script.stem}.vesk"
+        result = subprocess.run(
+            [sys.executable, str(script), str(out)],
+            cwd=folder, capture_output=True, text=True, timeout=120,
+        )
+        assert result.returncode == 0, f"{script.name}: {result.stderr}"
+        files[script.stem] = out
+    return files

@@ -8,24 +8,17 @@ import struct
 import numpy as np
 import pytest
 from revevu import Channel, Coil, Protocol
-from vesk_tool import run_vesk
-
-# Offsets in the file of a protocol whose only signal is the default Constant 0.0.
-INTENSITY, DURATION, VARIANT = 134, 142, 151
-CHANNEL_A_COIL, CHANNEL_B_COIL_SETTING = 170, 183
-
-
-def saved(p, tmp_path, name="p.vesk"):
-    path = tmp_path / name
-    p.save(str(path))
-    return path
-
-
-def patched(path, offset, data):
-    raw = bytearray(path.read_bytes())
-    raw[offset : offset + len(data)] = data
-    path.write_bytes(bytes(raw))
-    return path
+from vesk_tool import (
+    CHANNEL_A_COIL,
+    CHANNEL_B_COIL_SETTING,
+    DURATION,
+    INTENSITY,
+    VARIANT,
+    patched,
+    run_vesk,
+    saved,
+    with_coil_name,
+)
 
 
 def quickstart_protocol():
@@ -70,6 +63,13 @@ def test_summary_marks_missing_signals(tmp_path):
     lines = run_vesk("summary", saved(p, tmp_path)).stdout.splitlines()
     assert "  modulation (Channel.A): signal 3, which does not exist" in lines
     assert "  0: MixedSignal a_idx 0, b_idx 7" in lines
+
+
+def test_summary_quotes_a_coil_name_so_that_it_cannot_add_lines(tmp_path):
+    path = with_coil_name(saved(Protocol(), tmp_path), b'x\nchannel B: "a"\t')
+    lines = run_vesk("summary", path).stdout.splitlines()
+    assert len(lines) == 13
+    assert lines[3].startswith('channel A: enabled, coil 0 "x\\nchannel B: \\"a\\"\\t", setting 0 ')
 
 
 @pytest.mark.parametrize(
@@ -250,7 +250,7 @@ def test_unreadable_or_invalid_files_give_one_line_and_exit_2(command, tmp_path)
         assert result.stderr == f"vesk: {path}: {message}\n", name
 
 
-@pytest.mark.parametrize("command", [c[0] for c in COMMANDS])
+@pytest.mark.parametrize("command", [c[0] for c in COMMANDS] + ["diff", "plot"])
 def test_every_command_has_help(command):
     result = run_vesk(command, "--help")
     assert result.returncode == 0
@@ -261,7 +261,8 @@ def test_every_command_has_help(command):
 def test_main_help_lists_commands_and_exit_codes():
     result = run_vesk("--help")
     assert result.returncode == 0
-    for text in ("show FILE", "summary FILE", "check FILE", "export FILE --signal N"):
+    for text in ("show FILE", "summary FILE", "check FILE", "export FILE --signal N",
+                 "diff FILE1 FILE2", "plot FILE -o OUT.svg"):
         assert text in result.stdout
     for code in "0123":
         assert f"\n  {code}  " in result.stdout

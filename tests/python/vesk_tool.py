@@ -1,4 +1,5 @@
-"""Finding and running the `vesk` command from the Python tests."""
+"""Finding and running the `vesk` command from the Python tests, and making
+the files it reads."""
 
 import os
 import shutil
@@ -37,3 +38,38 @@ def settings_text(protocol_text: str) -> str:
     first, *rest = protocol_text[len(head) : -len(tail)].split("\n")
     assert all(line.startswith("    ") for line in rest)
     return "\n".join([first, *(line[4:] for line in rest)])
+
+# Offsets in the file of a protocol whose only signal is the default Constant 0.0.
+INTENSITY, DURATION, VARIANT = 134, 142, 151
+CHANNEL_A_COIL, CHANNEL_B_COIL_SETTING = 170, 183
+
+
+def saved(p, folder: Path, name: str = "p.vesk") -> Path:
+    path = folder / name
+    p.save(str(path))
+    return path
+
+
+def patched(path: Path, offset: int, data: bytes) -> Path:
+    raw = bytearray(path.read_bytes())
+    raw[offset : offset + len(data)] = data
+    path.write_bytes(bytes(raw))
+    return path
+
+
+def with_coil_name(path: Path, name: bytes) -> Path:
+    """The saved file with its default coil renamed to `name` (the decoder
+    refuses a name that is not valid UTF-8, so any other bytes make the file
+    invalid)."""
+    raw = path.read_bytes()
+    old = b"\x07Default"
+    assert raw.count(old) == 1
+    length = bytearray()
+    n = len(name)
+    while True:  # the length as a varint
+        length.append((n & 0x7F) | (0x80 if n > 0x7F else 0))
+        n >>= 7
+        if not n:
+            break
+    path.write_bytes(raw.replace(old, bytes(length) + name))
+    return path

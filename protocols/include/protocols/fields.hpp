@@ -38,4 +38,13 @@ constexpr void for_each_field(T& record, Visit&& visit) {
                std::remove_const_t<T>::fields);
 }
 
+// Calls visit(name, a.*member, b.*member) for every field of two records of
+// one type in declaration order, for walkers that compare records.
+template <typename T, typename Visit>
+requires Record<T>
+constexpr void for_each_field_pair(const T& a, const T& b, Visit&& visit) {
+    std::apply([&](const auto&... f) { (visit(f.name, a.*(f.member), b.*(f.member)), ...); },
+               T::fields);
+}
+
 }  // namespace protocols

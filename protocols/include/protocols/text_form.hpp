@@ -30,6 +30,10 @@ void write_text(std::string& out, VESKError value, unsigned level = 0);
 // >= 1e16 or below 1e-4, "-0.0", "NaN", "inf", "-inf".
 void write_float(std::string& out, double value);
 
+// A string as the text form quotes it: in double quotes, with \" \\ \n \t \r
+// \0 and \u{..} escapes for the other control characters.
+void write_quoted(std::string& out, const std::string& text);
+
 // The text form of a protocol in two steps, for a caller that allocates the
 // result itself: measure_text_form gives its exact length in bytes and whether
 // all of it is ASCII (only a coil name can hold other characters);
