@@ -12,12 +12,15 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
+import pathlib
 import pwd
+import random
 import shutil
 import stat
 import subprocess
 import sys
 import tempfile
+import time
 from dataclasses import dataclass
 
 import numpy as np
@@ -370,6 +373,16 @@ new = model.file_bytes()
 def fresh_target():
     with open(target, "wb") as f:
         f.write({old!r})
+    if ATTRIBUTE:
+        os.setxattr(target, *ATTRIBUTE)
+
+# An extended attribute on the target brings the calls that copy it into play.
+ATTRIBUTE = ("user.revevu-test", b"kept")
+try:
+    os.setxattr(target_dir, *ATTRIBUTE)
+except OSError:
+    ATTRIBUTE = None
+shim.revevu_fault_refuse_tmpfile({refuse_tmpfile})
 
 @contextlib.contextmanager
 def armed(call_number, error_number, mode):
@@ -380,9 +393,12 @@ def armed(call_number, error_number, mode):
         shim.revevu_fault_disarm()
 
 def save_with(call_number, error_number, mode):
-    return check_save(protocol, model, target, expected(call_number, error_number, mode),
-                      old_content={old!r}, good_dir=good, also_after_failure=after_failure(call_number),
-                      around=lambda: armed(call_number, error_number, mode))
+    problems = check_save(protocol, model, target, expected(call_number, error_number, mode),
+                          old_content={old!r}, good_dir=good, also_after_failure=after_failure(call_number),
+                          around=lambda: armed(call_number, error_number, mode))
+    if ATTRIBUTE and ATTRIBUTE[0] not in os.listxattr(target):
+        problems.append("the target lost its extended attribute")
+    return problems
 
 fresh_target()
 shim.revevu_fault_arm(0, 0, 0)
@@ -423,7 +439,7 @@ if first_write:
     fresh_target()
     problems += ["short writes: " + p for p in save_with(0, 0, 2)]
     injected += 2
-print(json.dumps({{"calls": calls, "problems": problems, "injected": injected}}))
+print(json.dumps({{"calls": calls, "problems": problems, "injected": injected, "attribute": bool(ATTRIBUTE)}}))
 """
 
 
@@ -445,11 +461,122 @@ def fault_shim(tmp_path_factory):
     return out
 
 
-def test_every_file_call_of_save_failing_once(work, fault_shim):
+@pytest.mark.parametrize("refuse_tmpfile", [0, errno.EOPNOTSUPP], ids=["unnamed-file", "named-temporary-file"])
+def test_every_file_call_of_save_failing_once(work, fault_shim, refuse_tmpfile):
     _, _, target_dir, good = work
-    code = INJECTION_CHILD.format(shim=fault_shim, target_dir=target_dir, good=good, old=OLD)
+    code = INJECTION_CHILD.format(shim=fault_shim, target_dir=target_dir, good=good, old=OLD,
+                                  refuse_tmpfile=refuse_tmpfile)
     result = run_python(code, extra_preload=fault_shim)
     assert any("write" in c for c in result["calls"]), f"no write of save was seen: {result['calls']}"
+    if result["attribute"]:
+        assert {"flistxattr", "fgetxattr", "fsetxattr"} <= set(result["calls"]), result["calls"]
     FAULTS["injected"] += result["injected"]
     print(f"save's file calls: {result['calls']}; {result['injected']} faults injected")
     assert result["problems"] == []
+
+
+# An attribute that cannot be copied (not permitted, not supported) is kept by
+# writing the file in place rather than dropped with the old file.
+REFUSED_ATTRIBUTE_CHILD = """
+import ctypes, json, os, numpy as np, revevu
+from contextlib import contextmanager
+from reliability_helpers import check_save, scripted_protocol
+shim = ctypes.CDLL({shim!r})
+shim.revevu_fault_trace.restype = ctypes.c_char_p
+protocol, model = scripted_protocol(revevu, np)
+target = {target!r}
+with open(target, "wb") as f:
+    f.write({old!r})
+os.setxattr(target, "user.revevu-test", b"kept")
+inode = os.stat(target).st_ino
+
+@contextmanager
+def refused():
+    shim.revevu_fault_arm_named({call!r}.encode(), {error_number})
+    try:
+        yield
+    finally:
+        shim.revevu_fault_disarm()
+
+problems = check_save(protocol, model, target, None, old_content={old!r}, good_dir={good!r}, around=refused)
+print(json.dumps({{"problems": problems, "calls": shim.revevu_fault_trace().decode().split(","),
+                  "in_place": os.stat(target).st_ino == inode,
+                  "attributes": os.listxattr(target)}}))
+"""
+
+
+@pytest.mark.parametrize(
+    "call, error_number",
+    [("fsetxattr", errno.EPERM), ("fsetxattr", errno.EOPNOTSUPP), ("fgetxattr", errno.EACCES)],
+)
+def test_attribute_that_cannot_be_copied_keeps_the_file_in_place(work, fault_shim, call, error_number):
+    _, _, target_dir, good = work
+    target = os.path.join(target_dir, "run.vesk")
+    try:
+        os.setxattr(target_dir, "user.revevu-probe", b"")
+    except OSError as error:
+        pytest.skip(f"no user extended attributes here: {error}")
+    code = REFUSED_ATTRIBUTE_CHILD.format(shim=fault_shim, target=target, good=good, old=OLD,
+                                          call=call, error_number=error_number)
+    result = run_python(code, extra_preload=fault_shim)
+    assert call in result["calls"]
+    injected(result["problems"])
+    assert (result["in_place"], result["attributes"]) == (True, ["user.revevu-test"])
+    assert os.listdir(target_dir) == ["run.vesk"]
+
+
+# ---------------------------------------------------------------------------
+# A save killed at random points of a large write.
+
+KILLED_SAVER = """
+import sys, time, numpy as np, revevu
+target, references = sys.argv[1], sys.argv[2:]
+protocols = []
+for phase in (0.0, 0.25):
+    p = revevu.Protocol()
+    p.set_session_duration(1800.0)  # 9M samples: a 25 MB file
+    p.add_arbitrary_signal(np.linspace(phase, 1.0 - phase, p.get_num_samples()))
+    protocols.append(p)
+for p, reference in zip(protocols, references):
+    p.save(reference)
+start = time.perf_counter()
+protocols[0].save(target)
+print(time.perf_counter() - start, flush=True)
+while True:
+    for p in protocols[::-1]:
+        p.save(target)
+"""
+
+
+def test_killed_save_leaves_only_the_whole_target(tmp_path):
+    """After each SIGKILL the target holds one protocol or the other, byte for
+    byte, and its directory holds nothing else. The one exception allowed is
+    the instant between naming the finished file and renaming it over the
+    target, which leaves a whole copy under a temporary name: seen at most once."""
+    target_dir = tmp_path / "target"
+    target_dir.mkdir()
+    target = target_dir / "run.vesk"
+    references = [str(tmp_path / f"reference-{i}.vesk") for i in range(2)]
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)}
+    rng = random.Random(12)
+    candidates, leftovers = (), 0
+    for round_number in range(6):
+        arguments = [str(target)] + (references if round_number == 0 else [])
+        with subprocess.Popen([sys.executable, "-c", KILLED_SAVER, *arguments], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as saver:
+            try:
+                line = saver.stdout.readline()
+                assert line, saver.stderr.read()
+                time.sleep(rng.uniform(0.0, 2.0 * float(line)))
+            finally:
+                saver.kill()
+        if not candidates:
+            candidates = tuple(pathlib.Path(r).read_bytes() for r in references)
+            assert len(candidates[0]) > 20_000_000 and candidates[0] != candidates[1]
+        for name in sorted(set(os.listdir(target_dir)) - {"run.vesk"}):
+            stray = (target_dir / name).read_bytes()
+            assert name.startswith(".vesk-") and stray in candidates, f"round {round_number}: {name} left behind"
+            (target_dir / name).unlink()
+            leftovers += 1
+        assert target.read_bytes() in candidates, f"round {round_number}: the target is not whole"
+    assert leftovers <= 1
