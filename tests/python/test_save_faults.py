@@ -1,6 +1,7 @@
 """Faults while saving: a full file system, the file-size limit, a read-only
 directory or target for an unprivileged user, symbolic links, FIFOs and
-devices as targets, and every file-system call of a save failing in turn.
+devices as targets, every file-system call of a save failing in turn, and a
+save killed at random points.
 
 After each fault an existing target holds its old bytes, no temporary file is
 left, the protocol is unchanged and usable, and the next save to a good path
