@@ -8,7 +8,10 @@
 // closes of the standard streams excepted, so that diagnostics go through);
 // the n-th counted call fails with `errno` (mode 0), returns 0 from a write
 // (mode 1), or, with n = 0, every write is cut to at most three bytes (mode 2).
-// revevu_fault_trace() lists the counted calls, comma-separated.
+// revevu_fault_arm_named(name, errno) instead fails the first counted call of
+// that function. revevu_fault_trace() lists the counted calls, comma-separated.
+// revevu_fault_refuse_tmpfile(errno), armed or not, makes every O_TMPFILE open
+// fail with `errno` (0: no longer), as a file system without unnamed files does.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -17,6 +20,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,13 +29,16 @@
 
 namespace {
 
-enum Mode { kFailWithErrno = 0, kWriteZero = 1, kShortWrites = 2 };
+enum Mode { kFailWithErrno = 0, kWriteZero = 1, kShortWrites = 2, kFailNamed = 3 };
 
 std::atomic<bool> armed{false};
 std::atomic<int> counted{0};
 int fail_at = 0;
 int fail_errno = 0;
 int mode = kFailWithErrno;
+char fail_name[64];
+bool struck = false;
+std::atomic<int> tmpfile_errno{0};
 char trace[8192];
 std::size_t trace_length = 0;
 
@@ -49,7 +56,16 @@ bool strikes(const char* name) {
     if (!armed.load()) return false;
     note(name);
     const int number = ++counted;
+    if (mode == kFailNamed) {
+        if (struck || strcmp(name, fail_name) != 0) return false;
+        struck = true;
+        return true;
+    }
     return mode != kShortWrites && number == fail_at;
+}
+
+bool unnamed_file(int flags) {
+    return (flags & O_TMPFILE) == O_TMPFILE;
 }
 
 bool standard_stream(int fd) {
@@ -68,7 +84,9 @@ Result refuse() {
 }
 
 mode_t mode_argument(int flags, va_list arguments) {
-    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
+    return (flags & O_CREAT) != 0 || unnamed_file(flags)
+               ? static_cast<mode_t>(va_arg(arguments, int))
+               : 0;
 }
 
 ssize_t counted_write(const char* name, int fd, const void* data, size_t size, off_t offset,
@@ -105,6 +123,17 @@ __attribute__((visibility("default"))) void revevu_fault_arm(int call_number, in
     armed = true;
 }
 
+__attribute__((visibility("default"))) void revevu_fault_arm_named(const char* name,
+                                                                   int error_number) {
+    revevu_fault_arm(0, error_number, kFailNamed);
+    snprintf(fail_name, sizeof fail_name, "%s", name);
+    struck = false;
+}
+
+__attribute__((visibility("default"))) void revevu_fault_refuse_tmpfile(int error_number) {
+    tmpfile_errno = error_number;
+}
+
 __attribute__((visibility("default"))) int revevu_fault_disarm() {
     armed = false;
     return counted.load();
@@ -135,6 +164,10 @@ REVEVU_OPEN_LIKE(open64)
         const mode_t permissions = mode_argument(flags, arguments);                              \
         va_end(arguments);                                                                       \
         if (strikes(#name)) return refuse<int>();                                                \
+        if (unnamed_file(flags) && tmpfile_errno.load() != 0) {                                  \
+            errno = tmpfile_errno.load();                                                        \
+            return -1;                                                                           \
+        }                                                                                        \
         using Openat = int (*)(int, const char*, int, ...);                                      \
         static const auto next = real<Openat>(#name);                                            \
         return next(dir, path, flags, permissions);                                              \
@@ -178,6 +211,14 @@ REVEVU_FORWARD(int, fstat, (int fd, struct stat* out), (fd, out))
 REVEVU_FORWARD(int, fstatat, (int dir, const char* path, struct stat* out, int flags),
                (dir, path, out, flags))
 REVEVU_FORWARD(ssize_t, readlink, (const char* path, char* out, size_t size), (path, out, size))
+REVEVU_FORWARD(ssize_t, readlinkat, (int dir, const char* path, char* out, size_t size),
+               (dir, path, out, size))
+REVEVU_FORWARD(ssize_t, flistxattr, (int fd, char* out, size_t size), (fd, out, size))
+REVEVU_FORWARD(ssize_t, fgetxattr, (int fd, const char* name, void* out, size_t size),
+               (fd, name, out, size))
+REVEVU_FORWARD(int, fsetxattr,
+               (int fd, const char* name, const void* value, size_t size, int flags),
+               (fd, name, value, size, flags))
 REVEVU_FORWARD(int, access, (const char* path, int how), (path, how))
 REVEVU_FORWARD(int, faccessat, (int dir, const char* path, int how, int flags),
                (dir, path, how, flags))

@@ -2,7 +2,8 @@
 # The reliability run: every part bounded in time, then the figures.
 #   1 sanitizers   AddressSanitizer + UndefinedBehaviorSanitizer over the C++ and Python suites
 #   2 model        random call sequences against a model of the record (fixed seed)
-#   3 save faults  full disk, file-size limit, permissions, links, FIFOs, every file call failing
+#   3 save faults  full disk, file-size limit, permissions, links, FIFOs, every file call failing,
+#                  a save killed at random points
 #   4 stability    a million mixed calls: resident memory and reference counts flat
 #   5 threads      eight threads on shared and own protocols
 #   6 valgrind     memcheck over a script that exercises every method and error path

@@ -12,13 +12,23 @@
 namespace revevu {
 
 // Writes `bytes` to `path` so that the target holds either its old content or
-// all of `bytes`: a temporary file in the target's directory, written in full,
-// fsync'd and renamed over the target (a symbolic link target replaces the file
-// it finally points to; a non-regular target such as a FIFO or /dev/null, and
-// a writable file in a directory that takes no new file, are written in
-// place). An existing file keeps its permission bits; one this process may
-// not write is refused (EACCES), as opening it would be. Returns nullopt on
-// success, or the error's description:
+// all of `bytes`, and a process killed midway leaves nothing behind: the bytes
+// go to an unnamed file in the target's directory (a file under a temporary
+// name where the file system has none), which is synced, named and renamed
+// over the target. Every step works relative to a handle of the directory, so
+// any name that open() accepts is accepted. A symbolic link is kept and the
+// file it finally points to replaced. The replacement takes over the old
+// file's permission bits, its owner where this process may give it away, and
+// its extended attributes.
+//
+// Written in place instead (opened, truncated and written, as open() would):
+// a target that is not a regular file (a FIFO or /dev/null); a file with a
+// second hard link, which would otherwise keep the old content; a file whose
+// extended attributes cannot be read, or copied for want of permission or
+// support; a writable file in a directory that takes no new file.
+//
+// A file this process may not write is refused (EACCES), as opening it would
+// be. Returns nullopt on success, or the error's description:
 //   Os { code: 2, kind: NotFound, message: "No such file or directory" }
 //   Error { kind: InvalidInput, message: "file name contained an unexpected NUL byte" }
 //   Error { kind: WriteZero, message: "failed to write whole buffer" }
@@ -32,7 +42,9 @@ using PieceWriter = std::function<bool(std::span<const std::uint8_t>)>;
 using Content = std::function<void(const PieceWriter& write)>;
 
 // The same for content produced while it is written, so that no buffer of the
-// whole file is needed; the pieces are written as they come.
+// whole file is needed; the pieces are written as they come. The content is
+// produced a second time when a replacement, once written, turns out to be
+// refused and the file is written in place.
 std::optional<std::string> write_file_atomically(std::string_view path, const Content& content);
 
 // "Os { code: N, kind: K, message: \"strerror text\" }" for an error number.

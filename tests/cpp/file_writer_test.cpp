@@ -6,14 +6,18 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -319,6 +323,115 @@ TEST_F(FileWriter, WritableFileInClosedDirectoryIsWrittenInPlace) {
     ASSERT_EQ(::chmod(dir_.c_str(), 0700), 0);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(read_all(dir_ / "p.vesk"), "new");
+    EXPECT_EQ(listing(), std::set<std::string>{"p.vesk"});
+}
+
+// ---- What the kernel accepts, and what the old file carried ---------------------
+
+ino_t inode_of(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_ino;
+}
+
+// Makes `depth` levels of 250-byte directories below `top`, each relative to
+// the last, since their whole path may be longer than any path the system
+// takes; a descriptor of the deepest.
+int make_deep(int top, int depth) {
+    const std::string name(250, 'e');
+    int fd = ::dup(top);
+    for (int level = 0; level < depth && fd >= 0; ++level) {
+        EXPECT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+// A name of 4095 bytes, the most open() takes, is saved although its directory
+// joined with a temporary file's name would be longer; one byte more is refused.
+TEST_F(FileWriter, LongestPathIsSaved) {
+    std::string directory = dir_.string();
+    const std::size_t room = 4095 - std::string_view("/x.vesk").size();
+    while (room - directory.size() > 202) directory += "/" + std::string(200, 'd');
+    directory += "/" + std::string(room - directory.size() - 1, 'd');
+    fs::create_directories(directory);
+    const std::string path = directory + "/x.vesk";
+    ASSERT_EQ(path.size(), 4095u);
+    write_plain(path, "old");
+    EXPECT_EQ(save(path, "new"), std::nullopt);
+    EXPECT_EQ(read_all(path), "new");
+    EXPECT_EQ(save(path, "newer"), std::nullopt);
+    EXPECT_EQ(read_all(path), "newer");
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory), {}), 1);
+    EXPECT_EQ(save(directory + "/xy.vesk", "x"),
+              R"(Os { code: 36, kind: InvalidFilename, message: "File name too long" })");
+}
+
+// The kernel follows a link relative to the directory that holds it, however
+// long that directory's path joined with the link's text would be.
+TEST_F(FileWriter, LinkWhoseJoinedPathIsTooLongIsFollowed) {
+    const fs::path link_directory = dir_ / std::string(250, 'l') / std::string(250, 'l');
+    fs::create_directories(link_directory);
+    const int top = ::open(link_directory.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(top, 0);
+    // From the link's directory, a 15-level chain: 3765 bytes more, past 4095 in all.
+    const int deepest = make_deep(top, 15);
+    ASSERT_GE(deepest, 0);
+    std::string text;
+    for (int level = 0; level < 15; ++level) text += std::string(250, 'e') + "/";
+    text += "x.vesk";
+    ASSERT_GT(link_directory.string().size() + 1 + text.size(), 4095u);
+    ASSERT_EQ(::symlinkat(text.c_str(), top, "link.vesk"), 0);
+    for (const char* content : {"created", "replaced"}) {
+        EXPECT_EQ(save(link_directory / "link.vesk", content), std::nullopt);
+        EXPECT_EQ(read_all("/proc/self/fd/" + std::to_string(deepest) + "/x.vesk"), content);
+    }
+    EXPECT_TRUE(fs::is_symlink(link_directory / "link.vesk"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(link_directory), {}), 2);  // the chain, the link
+    ::close(deepest);
+    ::close(top);
+}
+
+// Replacing a file with a second name would leave the old content under that
+// name; it is written in place, so that both names see the new content.
+TEST_F(FileWriter, FileWithSecondHardLinkIsWrittenInPlace) {
+    write_plain(dir_ / "p.vesk", std::string(5000, 'o'));
+    ASSERT_EQ(::link((dir_ / "p.vesk").c_str(), (dir_ / "other.vesk").c_str()), 0);
+    const ino_t inode = inode_of(dir_ / "p.vesk");
+    EXPECT_EQ(save(dir_ / "p.vesk", "new"), std::nullopt);
+    EXPECT_EQ(read_all(dir_ / "other.vesk"), "new");
+    EXPECT_EQ(inode_of(dir_ / "p.vesk"), inode);
+    EXPECT_EQ(listing(), (std::set<std::string>{"other.vesk", "p.vesk"}));
+}
+
+// The replacement carries the old file's extended attributes, and is still a
+// replacement (a new file), not a write in place.
+TEST_F(FileWriter, ExtendedAttributesAreCopied) {
+    write_plain(dir_ / "p.vesk", "old");
+    std::map<std::string, std::string> attributes = {
+        {"user.note", "kept"},
+        {"user.empty", ""},
+        {"user.binary", std::string("a\0b", 3) + std::string(3000, 'v')},
+    };
+    if (::geteuid() == 0) attributes["trusted.note"] = "root's";
+    for (const auto& [name, value] : attributes) {
+        if (::setxattr((dir_ / "p.vesk").c_str(), name.c_str(), value.data(), value.size(), 0) !=
+            0) {
+            GTEST_SKIP() << "no extended attribute " << name << " here: " << std::strerror(errno);
+        }
+    }
+    const ino_t inode = inode_of(dir_ / "p.vesk");
+    EXPECT_EQ(save(dir_ / "p.vesk", "new"), std::nullopt);
+    EXPECT_EQ(read_all(dir_ / "p.vesk"), "new");
+    for (const auto& [name, value] : attributes) {
+        std::string copied(value.size() + 1, '\0');
+        copied.resize(static_cast<std::size_t>(std::max<ssize_t>(
+            ::getxattr((dir_ / "p.vesk").c_str(), name.c_str(), copied.data(), copied.size()), 0)));
+        EXPECT_EQ(copied, value) << name;
+    }
+    EXPECT_NE(inode_of(dir_ / "p.vesk"), inode);
     EXPECT_EQ(listing(), std::set<std::string>{"p.vesk"});
 }
 

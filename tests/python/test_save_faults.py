@@ -1,6 +1,7 @@
 """Faults while saving: a full file system, the file-size limit, a read-only
 directory or target for an unprivileged user, symbolic links, FIFOs and
-devices as targets, and every file-system call of a save failing in turn.
+devices as targets, every file-system call of a save failing in turn, and a
+save killed at random points.
 
 After each fault an existing target holds its old bytes, no temporary file is
 left, the protocol is unchanged and usable, and the next save to a good path
@@ -12,12 +13,15 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
+import pathlib
 import pwd
+import random
 import shutil
 import stat
 import subprocess
 import sys
 import tempfile
+import time
 from dataclasses import dataclass
 
 import numpy as np
@@ -370,19 +374,35 @@ new = model.file_bytes()
 def fresh_target():
     with open(target, "wb") as f:
         f.write({old!r})
+    if ATTRIBUTE:
+        os.setxattr(target, *ATTRIBUTE)
+
+# An extended attribute on the target brings the calls that copy it into play.
+ATTRIBUTE = ("user.revevu-test", b"kept")
+try:
+    os.setxattr(target_dir, *ATTRIBUTE)
+except OSError:
+    ATTRIBUTE = None
+shim.revevu_fault_refuse_tmpfile({refuse_tmpfile})
 
 @contextlib.contextmanager
-def armed(call_number, error_number, mode):
-    shim.revevu_fault_arm(call_number, error_number, mode)
+def armed(arm, *arguments):
+    arm(*arguments)
     try:
         yield
     finally:
         shim.revevu_fault_disarm()
 
+def checked_save(expected, also_after_failure, arm, *arguments):
+    problems = check_save(protocol, model, target, expected, old_content={old!r}, good_dir=good,
+                          also_after_failure=also_after_failure, around=lambda: armed(arm, *arguments))
+    if ATTRIBUTE and ATTRIBUTE[0] not in os.listxattr(target):
+        problems.append("the target lost its extended attribute")
+    return problems
+
 def save_with(call_number, error_number, mode):
-    return check_save(protocol, model, target, expected(call_number, error_number, mode),
-                      old_content={old!r}, good_dir=good, also_after_failure=after_failure(call_number),
-                      around=lambda: armed(call_number, error_number, mode))
+    return checked_save(expected(call_number, error_number, mode), after_failure(call_number),
+                        shim.revevu_fault_arm, call_number, error_number, mode)
 
 fresh_target()
 shim.revevu_fault_arm(0, 0, 0)
@@ -423,7 +443,18 @@ if first_write:
     fresh_target()
     problems += ["short writes: " + p for p in save_with(0, 0, 2)]
     injected += 2
-print(json.dumps({{"calls": calls, "problems": problems, "injected": injected}}))
+# An attribute that cannot be copied (not permitted, not supported) is kept by
+# writing in place rather than dropped with the old file.
+for call in ("fgetxattr", "fsetxattr") if ATTRIBUTE else ():
+    for error_number in (errno.EPERM, errno.EOPNOTSUPP):
+        fresh_target()
+        inode = os.stat(target).st_ino
+        found = checked_save(None, (), shim.revevu_fault_arm_named, call.encode(), error_number)
+        if os.stat(target).st_ino != inode:
+            found.append("replaced rather than written in place")
+        problems += [f"{{call}} refused with errno {{error_number}}: {{p}}" for p in found]
+        injected += 1
+print(json.dumps({{"calls": calls, "problems": problems, "injected": injected, "attribute": bool(ATTRIBUTE)}}))
 """
 
 
@@ -445,11 +476,72 @@ def fault_shim(tmp_path_factory):
     return out
 
 
-def test_every_file_call_of_save_failing_once(work, fault_shim):
+@pytest.mark.parametrize("refuse_tmpfile", [0, errno.EOPNOTSUPP], ids=["unnamed-file", "named-temporary-file"])
+def test_every_file_call_of_save_failing_once(work, fault_shim, refuse_tmpfile):
     _, _, target_dir, good = work
-    code = INJECTION_CHILD.format(shim=fault_shim, target_dir=target_dir, good=good, old=OLD)
+    code = INJECTION_CHILD.format(shim=fault_shim, target_dir=target_dir, good=good, old=OLD,
+                                  refuse_tmpfile=refuse_tmpfile)
     result = run_python(code, extra_preload=fault_shim)
     assert any("write" in c for c in result["calls"]), f"no write of save was seen: {result['calls']}"
+    if result["attribute"]:
+        assert {"flistxattr", "fgetxattr", "fsetxattr"} <= set(result["calls"]), result["calls"]
     FAULTS["injected"] += result["injected"]
     print(f"save's file calls: {result['calls']}; {result['injected']} faults injected")
     assert result["problems"] == []
+
+
+# ---------------------------------------------------------------------------
+# A save killed at random points of a large write.
+
+KILLED_SAVER = """
+import sys, time, numpy as np, revevu
+target, references = sys.argv[1], sys.argv[2:]
+protocols = []
+for phase in (0.0, 0.25):
+    p = revevu.Protocol()
+    p.set_session_duration(1800.0)  # 9M samples: a 25 MB file
+    p.add_arbitrary_signal(np.linspace(phase, 1.0 - phase, p.get_num_samples()))
+    protocols.append(p)
+for p, reference in zip(protocols, references):
+    p.save(reference)
+start = time.perf_counter()
+protocols[0].save(target)
+print(time.perf_counter() - start, flush=True)
+while True:
+    for p in protocols[::-1]:
+        p.save(target)
+"""
+
+
+def test_killed_save_leaves_only_the_whole_target(tmp_path):
+    """After each SIGKILL the target holds one protocol or the other, byte for
+    byte, and its directory holds nothing else. The one exception allowed is
+    the instant between naming the finished file and renaming it over the
+    target, which leaves a whole copy under a temporary name: seen at most once."""
+    target_dir = tmp_path / "target"
+    target_dir.mkdir()
+    target = target_dir / "run.vesk"
+    references = [str(tmp_path / f"reference-{i}.vesk") for i in range(2)]
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)}
+    rng = random.Random(12)
+    candidates, leftovers = (), 0
+    for round_number in range(6):
+        arguments = [str(target)] + (references if round_number == 0 else [])
+        with subprocess.Popen([sys.executable, "-c", KILLED_SAVER, *arguments], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as saver:
+            try:
+                line = saver.stdout.readline()
+                assert line, saver.stderr.read()
+                time.sleep(rng.uniform(0.0, 2.0 * float(line)))
+            finally:
+                saver.kill()
+        if not candidates:
+            candidates = tuple(pathlib.Path(r).read_bytes() for r in references)
+            assert len(candidates[0]) > 20_000_000 and candidates[0] != candidates[1]
+        for name in sorted(set(os.listdir(target_dir)) - {"run.vesk"}):
+            stray = (target_dir / name).read_bytes()
+            assert name.startswith(".vesk-") and stray in candidates, f"round {round_number}: {name} left behind"
+            (target_dir / name).unlink()
+            leftovers += 1
+        assert target.read_bytes() in candidates, f"round {round_number}: the target is not whole"
+    assert leftovers <= 1
