@@ -5,8 +5,8 @@
 #include <bit>
 #include <variant>
 
-#include "bulk_buffer.hpp"
 #include "byte_order.hpp"
+#include "protocols/bulk_buffer.hpp"
 #include "sample_wire.hpp"
 #include "varint.hpp"
 
@@ -62,7 +62,7 @@ public:
     // The hot path, in chunks whose upper bound the buffer is resized to and
     // then shrunk from, so that at most one chunk's worth of memory past the
     // bytes used is ever touched.
-    void put(const std::vector<std::int16_t>& samples) {
+    void put(const Samples& samples) {
         put(static_cast<std::uint64_t>(samples.size()));
         const std::int16_t* next = samples.data();
         const std::int16_t* const last = next + samples.size();
@@ -118,7 +118,7 @@ public:
     static std::size_t of(const std::string& text) {
         return of(std::uint64_t{text.size()}) + text.size();
     }
-    static std::size_t of(const std::vector<std::int16_t>& samples) {
+    static std::size_t of(const Samples& samples) {
         std::size_t total = of(std::uint64_t{samples.size()});
         constexpr std::size_t PART = std::size_t{1} << 16;  // 3 * 2^16 fits a u32 sum
         for (std::size_t start = 0; start < samples.size(); start += PART) {

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "bulk_buffer.hpp"
+#include "protocols/bulk_buffer.hpp"
 #include "protocols/signals.hpp"
 
 // On x86-64 Linux the block loop is built twice, for the SSE2 baseline and for
@@ -134,8 +134,8 @@ SampleFault import_repeated(const std::byte* data, std::size_t count, std::int16
 
 }  // namespace
 
-std::vector<std::int16_t> new_sample_array(std::size_t count) {
-    std::vector<std::int16_t> samples;
+Samples new_sample_array(std::size_t count) {
+    Samples samples;
     resize_for_bulk_write(samples, count);
     return samples;
 }

@@ -7,9 +7,9 @@
 #include <type_traits>
 #include <variant>
 
-#include "bulk_buffer.hpp"
 #include "byte_order.hpp"
 #include "float_text.hpp"
+#include "protocols/bulk_buffer.hpp"
 
 namespace protocols {
 namespace {
@@ -96,7 +96,7 @@ private:
 
 // The characters of the decimal text of every sample, summed. Branch-free, so
 // that it vectorises; partial sums of 2^16 samples fit in 32 bits.
-std::size_t sample_digit_count(const std::vector<std::int16_t>& samples) {
+std::size_t sample_digit_count(const Samples& samples) {
     constexpr std::size_t CHUNK = std::size_t{1} << 16;
     std::size_t total = 0;
     for (std::size_t start = 0; start < samples.size(); start += CHUNK) {
@@ -196,7 +196,7 @@ public:
         put_list(array, level);
     }
 
-    void put(const std::vector<std::int16_t>& samples, unsigned level);
+    void put(const Samples& samples, unsigned level);
 
     void put(const Signal& signal, unsigned level) {
         std::visit(
@@ -294,7 +294,7 @@ void TextWriter<Output>::put_quoted(const std::string& text) {
 // The sample list can hold millions of lines: one bulk region, writes through
 // a pointer. Counting needs only the digit count of the values.
 template <typename Output>
-void TextWriter<Output>::put(const std::vector<std::int16_t>& samples, unsigned level) {
+void TextWriter<Output>::put(const Samples& samples, unsigned level) {
     if (samples.empty()) {
         out_.append("[]");
         return;
