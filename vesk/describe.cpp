@@ -23,6 +23,17 @@ std::string_view signal_kind(const Signal& signal) {
     return std::visit([](const auto& params) { return params.variant_name; }, signal);
 }
 
+StoredRange stored_range(const Samples& samples) {
+    if (samples.empty()) return {};
+    // Plain min and max, which vectorise, where std::minmax_element branches.
+    StoredRange range{samples[0], samples[0]};
+    for (const std::int16_t sample : samples) {
+        range.low = std::min(range.low, sample);
+        range.high = std::max(range.high, sample);
+    }
+    return range;
+}
+
 namespace {
 
 // "name value, name value, ..." over a parameter record's declared fields.
@@ -46,8 +57,8 @@ std::string arbitrary_line(const ArbitrarySignalParams& params) {
     const auto& samples = params.samples;
     std::string text = "Arbitrary " + plural(samples.size(), "sample");
     if (!samples.empty()) {
-        const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
-        text += ", stored " + std::to_string(*low) + ".." + std::to_string(*high);
+        const StoredRange range = stored_range(samples);
+        text += ", stored " + std::to_string(range.low) + ".." + std::to_string(range.high);
     }
     return text;
 }

@@ -18,6 +18,13 @@ std::string signal_line(const protocols::Signal& signal);
 
 std::string_view signal_kind(const protocols::Signal& signal);
 
+// The lowest and highest stored sample; {0, 0} for no samples.
+struct StoredRange {
+    std::int16_t low = 0;
+    std::int16_t high = 0;
+};
+StoredRange stored_range(const protocols::Samples& samples);
+
 // One of a channel's three inputs and what the script calls it.
 struct ChannelInput {
     std::string label;  // "amplitude 1 (Coil.A1)", "modulation (Channel.A)"
