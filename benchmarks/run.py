@@ -1,6 +1,6 @@
 """Benchmarks of the revevu module's hot paths, printed as one table.
 
-    python benchmarks/run.py [--repeat N] [--only TEXT] [--cpp-build DIR]
+    python benchmarks/run.py [--repeat N] [--only TEXT] [--cpp-build DIR] [--vesk PATH]
 
 Every figure is a ratio against a baseline timed in the same process and the
 same run (medians of --repeat rounds), a throughput, or a memory growth; see
@@ -114,17 +114,46 @@ FIGURES: list[Figure] = [
            lambda result, value: value <= result["output_bytes"] / MB + 1.0, unit=" MB"),
 ]
 
+
+def vesk_figures() -> list[Figure]:
+    figures = [
+        Figure("7", f"vesk {command} of a 9M-sample file, whole process, file read",
+               "vesk_read", "new process", ">= 0.5 GB/s",
+               throughput(command, "file_bytes"), at_least(0.5), unit=" GB/s")
+        for command in ("check", "summary")
+    ]
+    for form, key in (("text", "text_peak"), ("--json", "json_peak")):
+        figures.append(
+            Figure("7", f"vesk show {form} 9M, peak RSS (output thrown away)", "vesk_show_memory",
+                   "new process",
+                   lambda result: "<= file + record + 8 = "
+                   f"{(result['file_bytes'] + result['record_bytes']) / MB + 8:.1f} MB",
+                   lambda result, key=key: result[key] / MB,
+                   lambda result, value: value
+                   <= (result["file_bytes"] + result["record_bytes"]) / MB + 8.0,
+                   unit=" MB"))
+    return figures
+
+
+FIGURES += vesk_figures()
+
 # Group 5: the core library alone, from the Google Benchmark executables.
 CPP_BENCHMARKS = [
     ("encoder_bench", "encode_into_reused_buffer/9000000/real_time",
      "encoder, 9M-sample protocol, output", 1.0),
     ("text_form_bench", "text_form_into_reused_buffer/9000000/real_time",
      "text form, 9M-sample protocol, output", 2.0),
+    ("decoder_bench", "decode_file_bytes/9000000/real_time",
+     "decoder, 9M-sample protocol file, input", 1.0),
+    ("json_form_bench", "json_form_into_reused_buffer/9000000/real_time",
+     "JSON form, 9M-sample protocol, output", 1.0),
 ]
 
 
-def run_case(case: str, memory: str, repeat: int) -> dict:
+def run_case(case: str, memory: str, repeat: int, vesk: Path | None) -> dict:
     env = {**os.environ, **MEMORY_MODES[memory]}
+    if vesk is not None:
+        env["VESK_BIN"] = str(vesk)
     completed = subprocess.run(
         [sys.executable, str(HERE / "cases.py"), case, "--repeat", str(repeat)],
         env=env, capture_output=True, text=True, check=False,
@@ -157,7 +186,13 @@ def main() -> int:
     parser.add_argument("--only", default="", help="run only figures whose name contains this")
     parser.add_argument("--cpp-build", type=Path, default=REPO / "build" / "bench",
                         help="CMake build folder with REVEVU_BUILD_BENCHMARKS=ON")
+    parser.add_argument("--vesk", type=Path, default=None,
+                        help="the vesk command of group 7 (default: the one in --cpp-build, "
+                        "else the one installed beside this interpreter)")
     arguments = parser.parse_args()
+    vesk = arguments.vesk
+    if vesk is None and (arguments.cpp_build / "vesk" / "vesk").exists():
+        vesk = arguments.cpp_build / "vesk" / "vesk"
 
     rows = []
     results: dict[tuple[str, str], dict] = {}
@@ -167,7 +202,7 @@ def main() -> int:
         key = (figure.case, figure.memory)
         if key not in results:
             print(f"running {figure.case} ({figure.memory}) ...", file=sys.stderr)
-            results[key] = run_case(figure.case, figure.memory, arguments.repeat)
+            results[key] = run_case(figure.case, figure.memory, arguments.repeat, vesk)
         value = figure.value(results[key])
         verdict = "-" if figure.passes is None else (
             "pass" if figure.passes(results[key], value) else "MISS")
