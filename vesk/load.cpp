@@ -24,8 +24,8 @@ namespace {
 // Bytes that read() writes at once: no zeroing of them beforehand.
 using FileBytes = std::vector<std::uint8_t, protocols::UninitialisedOnResize<std::uint8_t>>;
 
-constexpr std::size_t FIRST_READ = std::size_t{1} << 16;  // what is not a regular file
-constexpr std::size_t VERIFY_PIECE = std::size_t{1} << 20;
+constexpr std::size_t FIRST_READ = std::size_t{1} << 16;    // what is not a regular file
+constexpr std::size_t VERIFY_PIECE = std::size_t{1} << 16;  // compared while still in cache
 
 void report(const std::string& path, const std::string& message) {
     std::fprintf(stderr, "vesk: %s: %s\n", path.c_str(), message.c_str());
