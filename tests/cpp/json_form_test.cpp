@@ -41,7 +41,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Escaped{R"(say "hi" \ bye)", R"("say \"hi\" \\ bye")"},
                     Escaped{"\b\f\n\r\t", R"("\b\f\n\r\t")"},
                     Escaped{"\x00\x01\x1f\x7f"sv, R"("\u0000\u0001\u001f\u007f")"},
-                    // Copied whole: two-, three- and four-byte sequences.
+                    Escaped{"\xC2\x80\xC2\x9B\xC2\x9F\xC2\xA0",
+                            "\"\\u0080\\u009b\\u009f\xC2\xA0\""},  // C1
+                                                                   // Copied whole: two-, three- and
+                                                                   // four-byte sequences.
                     Escaped{"\xC3\xA4\xE2\x86\x92\xF0\x9F\x98\x80",
                             "\"\xC3\xA4\xE2\x86\x92\xF0\x9F\x98\x80\""},
                     Escaped{"a\xE2\x80\xA8"

@@ -121,7 +121,7 @@ def test_non_finite_floats_are_strings_with_their_bits(tmp_path):
 HOSTILE_NAMES = [
     '"}],"injected":true,"x":["',
     "back\\slash \\u0041 \\n",
-    "".join(map(chr, range(0x20))) + "\x7f",
+    "".join(map(chr, range(0x20))) + "\x7f\x80\x9b\x9f\xa0",
     "line\u2028paragraph\u2029end",
     "Spule \u00e4\u2192\U0001f600 </script><!--",
     "",
@@ -140,7 +140,8 @@ def test_any_coil_name_survives_both_documents(name, tmp_path):
     shown, raw = show_json(path)
     assert shown == document
     assert encode(shown) == path.read_bytes()
-    assert not any(byte < 0x20 for byte in raw[:-1]), "raw control byte in the output"
+    controls = [chr(c) for c in (*range(0x20), *range(0x7F, 0xA0))]
+    assert not any(c.encode() in raw[:-1] for c in controls), "a raw control character"
     assert "\u2028".encode() not in raw and "\u2029".encode() not in raw
 
     result = subprocess.run([vesk_path(), "summary", "--json", str(path)], capture_output=True,
