@@ -66,14 +66,14 @@ void check_signal(const Settings& s, const Signal& signal, const std::string& na
                     problems.push_back(name + ": " + plural(params.samples.size(), "sample") +
                                        ", but the session has " + std::to_string(expected));
                 }
-                // Counted branch-free, so that it vectorises; the first is looked
-                // for only when there is one.
-                std::size_t outside = 0;
-                for (const std::int16_t sample : params.samples) outside += sample < 0;
-                if (outside != 0) {
+                // The lowest sample, a pass that vectorises, says whether there
+                // is anything to count and find.
+                if (stored_range(params.samples).low < 0) {
+                    const auto negative = [](std::int16_t sample) { return sample < 0; };
+                    const auto outside = static_cast<std::size_t>(
+                        std::count_if(params.samples.begin(), params.samples.end(), negative));
                     const std::size_t first = static_cast<std::size_t>(
-                        std::find_if(params.samples.begin(), params.samples.end(),
-                                     [](std::int16_t sample) { return sample < 0; }) -
+                        std::find_if(params.samples.begin(), params.samples.end(), negative) -
                         params.samples.begin());
                     problems.push_back(name + ": " + plural(outside, "stored sample") +
                                        " outside 0..32767, the first at position " +

@@ -173,3 +173,19 @@ def test_summary_json_holds_the_summary_facts(tmp_path):
     assert summary["signals"][0] == {"Sine": {"amplitude": 1.0, "frequency": 10.0,
                                               "phase": 0.5, "depth": 0.75}}
     assert summary["signals"][4]["Constant"]["value"] == "NaN"
+
+
+def test_check_counts_stored_samples_outside_the_range(tmp_path):
+    """Samples the API never stores, put into a file through its JSON form."""
+    template = tmp_path / "template.vesk"
+    every_variant().save(str(template))
+    document, _ = show_json(template)
+    samples = document["signals"][1]["Arbitrary"]["samples"]
+    samples[5], samples[200], samples[-1] = -3, -32768, -1
+    path = tmp_path / "negative.vesk"
+    path.write_bytes(encode(document))
+    result = subprocess.run([vesk_path(), "check", str(path)], capture_output=True, text=True,
+                            timeout=120, check=False)
+    assert result.returncode == 1, result.stderr
+    assert (f"{path}: signal 1 (Arbitrary): 3 stored samples outside 0..32767, the first at "
+            "position 5 (-3)") in result.stdout.splitlines()
