@@ -54,7 +54,8 @@ options:
           samples as integer codes, NaN and infinities as the strings "NaN",
           "inf" and "-inf" (see docs/vesk.md)
 
-Exit status: 0 shown; 2 the file cannot be read or is not a valid protocol file.
+Exit status: 0 shown; 2 the file cannot be read or is not a valid protocol
+file, or the output cannot be written.
 )"},
     {"summary", run_summary, false, R"(usage: vesk summary FILE [--json]
 
