@@ -20,7 +20,11 @@ std::string coil_text(const Settings& s, const ChannelSettings& channel) {
     std::string text = "coil " + std::to_string(channel.coil_idx);
     if (channel.coil_idx >= coils.size()) return text + " (does not exist)";
     const Coil& coil = coils[channel.coil_idx];
-    text += " \"" + coil.name + "\", setting " + std::to_string(channel.coil_setting_idx);
+    // Quoted as in JSON: a name from a crafted file can hold control characters
+    // that a terminal would act on.
+    text += ' ';
+    write_json_string(text, coil.name);
+    text += ", setting " + std::to_string(channel.coil_setting_idx);
     if (channel.coil_setting_idx >= coil.settings.size()) return text + " (does not exist)";
     const LCSetting& setting = coil.settings[channel.coil_setting_idx];
     return text + " (" + float_text(setting.capacitance) + " nF, " +

@@ -150,6 +150,16 @@ def test_any_coil_name_survives_both_documents(name, tmp_path):
     summary = json.loads(result.stdout.decode("utf-8"), parse_constant=refuse_constant)
     assert summary["channel_a_settings"]["coil_name"] == name
 
+    # The text summary quotes the name the same way: nothing raw reaches a terminal.
+    result = subprocess.run([vesk_path(), "summary", str(path)], capture_output=True, timeout=120,
+                            check=False)
+    assert result.returncode == 0, result.stderr
+    text = result.stdout.decode("utf-8")
+    line = next(line for line in text.splitlines() if line.startswith("channel A: "))
+    quoted = line.removeprefix("channel A: enabled, coil 0 ").split(", setting 0 (")[0]
+    assert json.loads(quoted) == name
+    assert not any(c in text.replace("\n", "") for c in controls + ["\u2028", "\u2029"])
+
 
 def test_summary_json_holds_the_summary_facts(tmp_path):
     path = tmp_path / "p.vesk"
