@@ -334,6 +334,84 @@ def case_memory(operation: str) -> dict:
         return {"growth": growth, "output_bytes": os.path.getsize(path)}
 
 
+# ---- vesk, whole processes ----------------------------------------------------
+
+
+def vesk_command() -> str:
+    """VESK_BIN (run.py sets it), else the vesk installed beside this interpreter."""
+    explicit = os.environ.get("VESK_BIN")
+    if explicit:
+        return explicit
+    beside = Path(sys.executable).parent / "vesk"
+    if not beside.exists():
+        raise SystemExit("no vesk command: set VESK_BIN or install the project")
+    return str(beside)
+
+
+def saved_longest(folder: str) -> str:
+    path = os.path.join(folder, "longest.vesk")
+    protocol_with_signal(LONGEST_SAMPLES).save(path)
+    return path
+
+
+def run_quietly(*args: str) -> None:
+    subprocess.run(args, stdout=subprocess.DEVNULL, check=True)
+
+
+def case_vesk_read(repeat: int) -> dict:
+    """Wall time of whole `vesk check` and `vesk summary` processes on a
+    9M-sample file, from start to exit (the file in the page cache)."""
+    vesk = vesk_command()
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        path = saved_longest(folder)
+        medians = time_alternating(
+            {
+                command: (lambda: None, lambda _, command=command: run_quietly(vesk, command, path))
+                for command in ("check", "summary")
+            },
+            repeat,
+        )
+        return {**medians, "file_bytes": os.path.getsize(path)}
+
+
+# A child's ru_maxrss also counts the memory it had before its exec: for a
+# child that the interpreter spawns (vfork), that is the interpreter's own peak.
+# So a small interpreter forks the command and reports its children's peak.
+PEAK_OF_COMMAND = """
+import os, resource, sys
+pid = os.fork()
+if pid == 0:
+    os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
+    os.execv(sys.argv[1], sys.argv[1:])
+_, status = os.waitpid(pid, 0)
+if os.waitstatus_to_exitcode(status) != 0:
+    sys.exit(f"{sys.argv[1:]} failed")
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024)
+"""
+
+
+def peak_rss(*args: str) -> int:
+    """Peak resident bytes of a whole process, its output thrown away."""
+    completed = subprocess.run([sys.executable, "-S", "-c", PEAK_OF_COMMAND, *args],
+                               capture_output=True, text=True, check=True)
+    return int(completed.stdout)
+
+
+def case_vesk_show_memory() -> dict:
+    """Peak resident size of `vesk show` and `vesk show --json` on a
+    9M-sample file, beside the file's size and the decoded record's (its
+    samples, two bytes each)."""
+    vesk = vesk_command()
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        path = saved_longest(folder)
+        return {
+            "text_peak": peak_rss(vesk, "show", path),
+            "json_peak": peak_rss(vesk, "show", "--json", path),
+            "file_bytes": os.path.getsize(path),
+            "record_bytes": MEMORY_OF_LONGEST_SAMPLES,
+        }
+
+
 CASES: dict[str, Callable[[int], dict]] = {
     "arbitrary_contiguous": lambda repeat: case_arbitrary("contiguous", repeat),
     "arbitrary_strided": lambda repeat: case_arbitrary("strided", repeat),
@@ -345,6 +423,8 @@ CASES: dict[str, Callable[[int], dict]] = {
     "memory_str": lambda _: case_memory("str"),
     "memory_save": lambda _: case_memory("save"),
     "vesk": case_vesk,
+    "vesk_read": case_vesk_read,
+    "vesk_show_memory": lambda _: case_vesk_show_memory(),
 }
 
 

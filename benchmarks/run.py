@@ -1,6 +1,6 @@
 """Benchmarks of the revevu module's hot paths, printed as one table.
 
-    python benchmarks/run.py [--repeat N] [--only TEXT] [--cpp-build DIR]
+    python benchmarks/run.py [--repeat N] [--only TEXT] [--cpp-build DIR] [--vesk PATH]
 
 Every figure is a ratio against a baseline timed in the same process and the
 same run (medians of --repeat rounds), a throughput, or a memory growth; see
@@ -116,15 +116,38 @@ FIGURES: list[Figure] = [
         figure
         for memory in ("fresh", "reused")
         for figure in (
-            Figure("7", "vesk diff of two 9M files one sample apart / vesk check of one", "vesk",
+            Figure("8", "vesk diff of two 9M files one sample apart / vesk check of one", "vesk",
                    memory, "<= 2.5x", ratio("diff", "check"), at_most(2.5)),
-            Figure("7", "vesk plot 9M / vesk check of it", "vesk", memory, "<= 3x",
+            Figure("8", "vesk plot 9M / vesk check of it", "vesk", memory, "<= 3x",
                    ratio("plot", "check"), at_most(3.0)),
         )
     ),
-    Figure("7", "vesk plot 9M, SVG size", "vesk", "fresh", "<= 1 MB",
+    Figure("8", "vesk plot 9M, SVG size", "vesk", "fresh", "<= 1 MB",
            lambda result: result["svg_bytes"] / MB, at_most(1.0), unit=" MB"),
 ]
+
+
+def vesk_figures() -> list[Figure]:
+    figures = [
+        Figure("7", f"vesk {command} of a 9M-sample file, whole process, file read",
+               "vesk_read", "new process", ">= 0.5 GB/s",
+               throughput(command, "file_bytes"), at_least(0.5), unit=" GB/s")
+        for command in ("check", "summary")
+    ]
+    for form, key in (("text", "text_peak"), ("--json", "json_peak")):
+        figures.append(
+            Figure("7", f"vesk show {form} 9M, peak RSS (output thrown away)", "vesk_show_memory",
+                   "new process",
+                   lambda result: "<= file + record + 8 = "
+                   f"{(result['file_bytes'] + result['record_bytes']) / MB + 8:.1f} MB",
+                   lambda result, key=key: result[key] / MB,
+                   lambda result, value: value
+                   <= (result["file_bytes"] + result["record_bytes"]) / MB + 8.0,
+                   unit=" MB"))
+    return figures
+
+
+FIGURES += vesk_figures()
 
 # Group 5: the core library alone, from the Google Benchmark executables.
 CPP_BENCHMARKS = [
@@ -132,14 +155,17 @@ CPP_BENCHMARKS = [
      "encoder, 9M-sample protocol, output", 1.0),
     ("text_form_bench", "text_form_into_reused_buffer/9000000/real_time",
      "text form, 9M-sample protocol, output", 2.0),
+    ("decoder_bench", "decode_file_bytes/9000000/real_time",
+     "decoder, 9M-sample protocol file, input", 1.0),
+    ("json_form_bench", "json_form_into_reused_buffer/9000000/real_time",
+     "JSON form, 9M-sample protocol, output", 1.0),
 ]
 
 
-def run_case(case: str, memory: str, repeat: int, cpp_build: Path) -> dict:
+def run_case(case: str, memory: str, repeat: int, vesk: Path | None) -> dict:
     env = {**os.environ, **MEMORY_MODES[memory]}
-    # The vesk built beside the measured module, unless one is named.
-    if "VESK_BIN" not in env and (cpp_build / "vesk" / "vesk").exists():
-        env["VESK_BIN"] = str(cpp_build / "vesk" / "vesk")
+    if vesk is not None:
+        env["VESK_BIN"] = str(vesk)
     completed = subprocess.run(
         [sys.executable, str(HERE / "cases.py"), case, "--repeat", str(repeat)],
         env=env, capture_output=True, text=True, check=False,
@@ -171,8 +197,14 @@ def main() -> int:
     parser.add_argument("--repeat", type=int, default=11, help="timed rounds per case")
     parser.add_argument("--only", default="", help="run only figures whose name contains this")
     parser.add_argument("--cpp-build", type=Path, default=REPO / "build" / "bench",
-                        help="CMake build folder with REVEVU_BUILD_BENCHMARKS=ON (and vesk)")
+                        help="CMake build folder with REVEVU_BUILD_BENCHMARKS=ON")
+    parser.add_argument("--vesk", type=Path, default=None,
+                        help="the vesk command of group 7 (default: the one in --cpp-build, "
+                        "else the one installed beside this interpreter)")
     arguments = parser.parse_args()
+    vesk = arguments.vesk
+    if vesk is None and (arguments.cpp_build / "vesk" / "vesk").exists():
+        vesk = arguments.cpp_build / "vesk" / "vesk"
 
     rows = []
     results: dict[tuple[str, str], dict] = {}
@@ -182,8 +214,7 @@ def main() -> int:
         key = (figure.case, figure.memory)
         if key not in results:
             print(f"running {figure.case} ({figure.memory}) ...", file=sys.stderr)
-            results[key] = run_case(figure.case, figure.memory, arguments.repeat,
-                                    arguments.cpp_build)
+            results[key] = run_case(figure.case, figure.memory, arguments.repeat, vesk)
         value = figure.value(results[key])
         verdict = "-" if figure.passes is None else (
             "pass" if figure.passes(results[key], value) else "MISS")

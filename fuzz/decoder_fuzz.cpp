@@ -1,13 +1,17 @@
 // libFuzzer target: the decoder must never crash or read out of bounds, a
 // refusal must point inside the input, and every accepted input must
-// re-encode to exactly the same bytes.
+// re-encode to exactly the same bytes; its text and JSON forms are written
+// whole and in pieces, which must agree.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "protocols/decoder.hpp"
 #include "protocols/encoder.hpp"
+#include "protocols/json_form.hpp"
 #include "protocols/text_form.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -26,7 +30,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      again.size());
         std::abort();
     }
-    // The text form must cope with whatever the decoder lets through.
-    if (protocols::text_form(result.value()).empty()) std::abort();
+    // The text and JSON forms must cope with whatever the decoder lets
+    // through, written whole or in pieces (small ones, to cross every bound).
+    const std::string text = protocols::text_form(result.value());
+    std::string json;
+    protocols::write_json(json, result.value());
+    std::string joined;
+    const protocols::TextSink join = [&](std::string_view piece) {
+        joined += piece;
+        return true;
+    };
+    if (text.empty() || json.empty()) std::abort();
+    if (!protocols::write_text_in_pieces(result.value(), 64, join) || joined != text) std::abort();
+    joined.clear();
+    if (!protocols::write_json_in_pieces(result.value(), 64, join) || joined != json) std::abort();
     return 0;
 }

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     seeds.emplace_back("every_edge", every_edge());
     const Signal kinds[] = {ConstantSignalParams{0.5}, SineSignalParams{1.0, 10.0, 0.0, 1.0},
                             RampSignalParams{1.0, 2.0, 3.0}, MixedSignalParams{5, 7},
-                            ArbitrarySignalParams{std::vector<std::int16_t>(50, 16384)}};
+                            ArbitrarySignalParams{Samples(50, 16384)}};
     for (std::size_t i = 0; i < std::size(kinds); ++i) {
         Settings s;
         s.signals = {kinds[i]};

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <variant>
@@ -65,11 +66,15 @@ void check_signal(const Settings& s, const Signal& signal, const std::string& na
                     problems.push_back(name + ": " + plural(params.samples.size(), "sample") +
                                        ", but the session has " + std::to_string(expected));
                 }
-                std::size_t outside = 0, first = 0;
-                for (std::size_t i = 0; i < params.samples.size(); ++i) {
-                    if (params.samples[i] < 0 && outside++ == 0) first = i;
-                }
-                if (outside != 0) {
+                // The lowest sample, a pass that vectorises, says whether there
+                // is anything to count and find.
+                if (stored_range(params.samples).low < 0) {
+                    const auto negative = [](std::int16_t sample) { return sample < 0; };
+                    const auto outside = static_cast<std::size_t>(
+                        std::count_if(params.samples.begin(), params.samples.end(), negative));
+                    const std::size_t first = static_cast<std::size_t>(
+                        std::find_if(params.samples.begin(), params.samples.end(), negative) -
+                        params.samples.begin());
                     problems.push_back(name + ": " + plural(outside, "stored sample") +
                                        " outside 0..32767, the first at position " +
                                        std::to_string(first) + " (" +

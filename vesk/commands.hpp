@@ -15,6 +15,7 @@ struct Args {
     std::string second_file;              // diff: the file FILE is compared with
     std::optional<std::uint64_t> signal;  // export: --signal N
     std::string output;                   // export, plot: -o PATH; empty for standard output
+    bool json = false;                    // show, summary: --json
 };
 
 int run_show(const Args& args);
@@ -29,5 +30,8 @@ std::vector<std::string> find_problems(const protocols::Settings& settings);
 
 // What `summary` prints, line by line.
 std::string summary_text(const protocols::Settings& settings);
+
+// What `summary --json` prints: the same facts as one JSON document.
+std::string summary_json(const protocols::Settings& settings);
 
 }  // namespace vesk

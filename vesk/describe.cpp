@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <variant>
 
+#include "protocols/json_form.hpp"
 #include "protocols/text_form.hpp"
 
 namespace vesk {
@@ -21,6 +22,17 @@ std::string plural(std::uint64_t count, const char* noun) {
 
 std::string_view signal_kind(const Signal& signal) {
     return std::visit([](const auto& params) { return params.variant_name; }, signal);
+}
+
+StoredRange stored_range(const Samples& samples) {
+    if (samples.empty()) return {};
+    // Plain min and max, which vectorise, where std::minmax_element branches.
+    StoredRange range{samples[0], samples[0]};
+    for (const std::int16_t sample : samples) {
+        range.low = std::min(range.low, sample);
+        range.high = std::max(range.high, sample);
+    }
+    return range;
 }
 
 namespace {
@@ -46,8 +58,8 @@ std::string arbitrary_line(const ArbitrarySignalParams& params) {
     const auto& samples = params.samples;
     std::string text = "Arbitrary " + plural(samples.size(), "sample");
     if (!samples.empty()) {
-        const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
-        text += ", stored " + std::to_string(*low) + ".." + std::to_string(*high);
+        const StoredRange range = stored_range(samples);
+        text += ", stored " + std::to_string(range.low) + ".." + std::to_string(range.high);
     }
     return text;
 }
@@ -73,7 +85,9 @@ std::string coil_text(const Settings& s, const ChannelSettings& channel) {
     if (channel.coil_idx >= coils.size()) return text + " (does not exist)";
     const Coil& coil = coils[channel.coil_idx];
     text += ' ';
-    write_quoted(text, coil.name);  // escaped: a name cannot break the line
+    // Quoted as in JSON: a name from a crafted file can hold line breaks or
+    // control characters that a terminal would act on.
+    write_json_string(text, coil.name);
     text += ", setting " + std::to_string(channel.coil_setting_idx);
     if (channel.coil_setting_idx >= coil.settings.size()) return text + " (does not exist)";
     const LCSetting& setting = coil.settings[channel.coil_setting_idx];

@@ -19,12 +19,20 @@ std::string signal_line(const protocols::Signal& signal);
 std::string_view signal_kind(const protocols::Signal& signal);
 
 // "coil 0 \"Default\", setting 0 (330.0 nF, 22.6 kHz)", the name quoted as
-// the text form quotes it; "(does not exist)" after a position out of range.
+// a JSON string (no control character left raw); "(does not exist)" after a
+// position out of range.
 std::string coil_text(const protocols::Settings& s, const protocols::ChannelSettings& channel);
 
 // "external source 2", "signal 1 (Arbitrary)", "signal 7, which does not exist".
 std::string source_text(const protocols::Settings& s,
                         const protocols::SignalSourceSelection& source);
+
+// The lowest and highest stored sample; {0, 0} for no samples.
+struct StoredRange {
+    std::int16_t low = 0;
+    std::int16_t high = 0;
+};
+StoredRange stored_range(const protocols::Samples& samples);
 
 // One of a channel's three inputs and what the script calls it.
 struct ChannelInput {

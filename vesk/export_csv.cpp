@@ -23,7 +23,7 @@ int fail(const Args& args, const std::string& message) {
 
 // Rows of "time,stored,normalised", written out in blocks: a long session
 // has millions of rows.
-bool write_csv(std::FILE* out, const std::vector<std::int16_t>& samples) {
+bool write_csv(std::FILE* out, const Samples& samples) {
     std::string block = "time_s,stored,normalised\n";
     for (std::size_t i = 0; i < samples.size(); ++i) {
         write_float(block, static_cast<double>(i) / config::SAMPLING_RATE);

@@ -15,8 +15,9 @@ constexpr const char* MAIN_HELP = R"(usage: vesk COMMAND [OPTIONS] FILE
 Reads a .vesk protocol file back and shows or checks what it holds.
 
 commands:
-  show FILE                 print the protocol record in its text form
-  summary FILE              print a short summary: duration, intensity,
+  show FILE [--json]        print the protocol record in its text form, or as
+                            one JSON document
+  summary FILE [--json]     print a short summary: duration, intensity,
                             samples, channels and their sources, signals
   check FILE                report problems: sources or mixed-signal positions
                             that name no signal, arbitrary signals of the wrong
@@ -49,20 +50,30 @@ struct Command {
 };
 
 constexpr Command COMMANDS[] = {
-    {"show", run_show, false, R"(usage: vesk show FILE
+    {"show", run_show, false, R"(usage: vesk show FILE [--json]
 
 Prints the protocol record in FILE in its text form: the same text that str()
 of the Protocol it was saved from shows after "settings: " (there indented by
 four more spaces). Arbitrary signals are listed sample by sample.
 
-Exit status: 0 shown; 2 the file cannot be read or is not a valid protocol file.
+options:
+  --json  print the record as one JSON document instead: the fields under
+          their text-form names, a signal as an object named by its variant,
+          samples as integer codes, NaN and infinities as the strings "NaN",
+          "inf" and "-inf" (see docs/vesk.md)
+
+Exit status: 0 shown; 2 the file cannot be read or is not a valid protocol
+file, or the output cannot be written.
 )"},
-    {"summary", run_summary, false, R"(usage: vesk summary FILE
+    {"summary", run_summary, false, R"(usage: vesk summary FILE [--json]
 
 Prints a short summary of the protocol in FILE: session duration, intensity,
 sample count, each channel (enabled or not, its coil and coil setting, what
 drives its two amplitude inputs and its modulation input) and one line per
 signal.
+
+options:
+  --json  print the same facts as one JSON document (see docs/vesk.md)
 
 Exit status: 0 shown; 2 the file cannot be read or is not a valid protocol file.
 )"},
@@ -144,6 +155,11 @@ output cannot be written.
      OutputOption::Required},
 };
 
+// The commands that can print JSON.
+bool prints_json(const Command& command) {
+    return command.name == "show" || command.name == "summary";
+}
+
 int usage_error(std::string_view command, const std::string& message) {
     std::fprintf(stderr, "vesk: %s\n", message.c_str());
     if (command.empty()) {
@@ -190,6 +206,8 @@ int parse(const Command& command, int argc, char** argv, Args& args) {
             return EXIT_OK;
         } else if (option && arg == "--") {
             options_done = true;
+        } else if (option && arg == "--json" && prints_json(command)) {
+            args.json = true;
         } else if (option && command.takes_signal &&
                    option_value("--signal", i, argc, argv, value)) {
             std::uint64_t n;

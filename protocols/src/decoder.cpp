@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "protocols/bulk_buffer.hpp"
+#include "sample_wire_read.hpp"
 #include "utf8.hpp"
 
 namespace protocols {
@@ -17,8 +19,8 @@ namespace {
 
 template <typename T>
 struct IsVector : std::false_type {};
-template <typename T>
-struct IsVector<std::vector<T>> : std::true_type {};
+template <typename T, typename Allocator>
+struct IsVector<std::vector<T, Allocator>> : std::true_type {};
 
 template <typename T>
 struct IsArray : std::false_type {};
@@ -72,6 +74,11 @@ public:
 
     std::size_t offset() const { return offset_; }
     std::size_t remaining() const { return bytes_.size() - offset_; }
+    const std::uint8_t* cursor() const { return bytes_.data() + offset_; }
+    const std::uint8_t* end() const { return bytes_.data() + bytes_.size(); }
+
+    // Moves past n bytes that a bulk reader took from cursor(); n <= remaining().
+    void skip(std::size_t n) { offset_ += n; }
 
     // Points `out` at the next n bytes and moves past them.
     bool take(std::size_t n, const std::uint8_t*& out, std::string_view what) {
@@ -233,6 +240,27 @@ bool read(Reader& r, std::vector<T>& out) {
     for (std::size_t i = 0; i < count; ++i) {
         out.push_back(blank<T>());
         if (!within(r, i, [&] { return read(r, out.back()); })) return false;
+    }
+    return true;
+}
+
+// The bulk of a long protocol. The fast loop takes every well-formed sample;
+// where it stops, one sample is read exactly, which either names the fault
+// (with the same offset and path as any other value) or lets it go on.
+bool read(Reader& r, Samples& out) {
+    std::uint64_t count;
+    if (!read_count(r, min_encoded_size<std::int16_t>(), count)) return false;
+    out.clear();
+    resize_for_bulk_write(out, count);  // every element is written below
+    std::size_t done = 0;
+    while (done < count) {
+        const SampleRun run =
+            take_sample_wire_forms(r.cursor(), r.end(), out.data() + done, count - done);
+        r.skip(run.bytes);
+        done += run.samples;
+        if (done == count) break;
+        if (!within(r, done, [&] { return read(r, out[done]); })) return false;
+        ++done;
     }
     return true;
 }

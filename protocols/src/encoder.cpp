@@ -5,8 +5,8 @@
 #include <bit>
 #include <variant>
 
-#include "bulk_buffer.hpp"
 #include "byte_order.hpp"
+#include "protocols/bulk_buffer.hpp"
 #include "sample_wire.hpp"
 #include "varint.hpp"
 
@@ -16,16 +16,22 @@ namespace {
 // Samples encoded between two resizes of the buffer: at most 48 KiB of output.
 constexpr std::size_t SAMPLE_CHUNK = std::size_t{1} << 14;
 
-// Appends the wire form of any protocol value to one buffer. Records are
-// walked through their field declarations; only the primitives are spelled out.
+// A buffer whose resizes leave the new bytes unwritten: the encoder writes
+// every byte of a sample chunk's room that it keeps.
+using PieceBuffer = std::vector<std::uint8_t, UninitialisedOnResize<std::uint8_t>>;
+
+// Appends the wire form of any protocol value to one buffer (Bytes, or a
+// PieceBuffer). Records are walked through their field declarations; only the
+// primitives are spelled out.
+template <typename Buffer>
 class Encoder {
 public:
-    explicit Encoder(Bytes& out) : out_(out) {}
+    explicit Encoder(Buffer& out) : out_(out) {}
 
     // Hands the buffer's bytes to `sink` whenever a sample chunk leaves at
     // least `piece_bytes` in it, then starts the buffer anew; a sink that
     // returns false stops the long loops.
-    Encoder(Bytes& out, const PieceSink& sink, std::size_t piece_bytes)
+    Encoder(Buffer& out, const PieceSink& sink, std::size_t piece_bytes)
         : out_(out), sink_(&sink), piece_bytes_(piece_bytes) {}
 
     // The rest of the buffer to the sink; false if the sink stopped the encoding.
@@ -62,7 +68,7 @@ public:
     // The hot path, in chunks whose upper bound the buffer is resized to and
     // then shrunk from, so that at most one chunk's worth of memory past the
     // bytes used is ever touched.
-    void put(const std::vector<std::int16_t>& samples) {
+    void put(const Samples& samples) {
         put(static_cast<std::uint64_t>(samples.size()));
         const std::int16_t* next = samples.data();
         const std::int16_t* const last = next + samples.size();
@@ -102,7 +108,7 @@ private:
         out_.clear();
     }
 
-    Bytes& out_;
+    Buffer& out_;
     const PieceSink* sink_ = nullptr;
     std::size_t piece_bytes_ = 0;
     bool stopped_ = false;
@@ -118,7 +124,7 @@ public:
     static std::size_t of(const std::string& text) {
         return of(std::uint64_t{text.size()}) + text.size();
     }
-    static std::size_t of(const std::vector<std::int16_t>& samples) {
+    static std::size_t of(const Samples& samples) {
         std::size_t total = of(std::uint64_t{samples.size()});
         constexpr std::size_t PART = std::size_t{1} << 16;  // 3 * 2^16 fits a u32 sum
         for (std::size_t start = 0; start < samples.size(); start += PART) {
@@ -156,7 +162,7 @@ public:
 
 template <typename T>
 void encode_into(const T& value, Bytes& out) {
-    Encoder(out).put(value);
+    Encoder<Bytes>(out).put(value);
 }
 
 }  // namespace
@@ -213,9 +219,9 @@ Bytes encode_file(const Settings& settings) {
 bool encode_file_in_pieces(const Settings& settings, std::size_t piece_bytes,
                            const PieceSink& sink) {
     // One buffer for every piece: a piece and the sample chunk that filled it.
-    Bytes buffer;
+    PieceBuffer buffer;
     buffer.reserve(piece_bytes + SAMPLE_CHUNK * MAX_SAMPLE_BYTES + SAMPLE_WIRE_SLACK);
-    Encoder encoder(buffer, sink, piece_bytes);
+    Encoder<PieceBuffer> encoder(buffer, sink, piece_bytes);
     encoder.put(settings);
     return encoder.hand_over_rest();
 }

@@ -4,69 +4,32 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 #include <variant>
 
-#include "bulk_buffer.hpp"
-#include "byte_order.hpp"
 #include "float_text.hpp"
+#include "protocols/bulk_buffer.hpp"
+#include "sample_text.hpp"
+#include "text_output.hpp"
 
 namespace protocols {
 namespace {
 
 constexpr std::size_t INDENT_WIDTH = 4;
-constexpr std::size_t MAX_SAMPLE_CHARS = 6;  // "-32768"
-
-// The decimal text of every sample in 0..32767, the range quantisation gives:
-// the digits from the lowest byte up and their count in the top byte. Loading
-// eight bytes is cheaper than converting digit by digit in the hot loop.
-constexpr auto SAMPLE_TEXTS = [] {
-    std::array<std::uint64_t, 32768> table{};
-    for (std::uint64_t value = 0; value < table.size(); ++value) {
-        std::uint64_t digits = 0;
-        std::uint64_t count = 0;
-        std::uint64_t rest = value;
-        do {
-            digits = (digits << 8) | ('0' + rest % 10);
-            rest /= 10;
-            ++count;
-        } while (rest != 0);
-        table[value] = digits | (count << 56);
-    }
-    return table;
-}();
-
-// Where the text goes. Each output takes appends of small pieces, and a bulk
-// region for sample lists: begin_bulk(max) gives a pointer with room for every
-// byte the list will finally hold (at most `max`), end_bulk(p) ends the list at p.
-
-// Appends to a std::string, growing it for the bulk region.
-class StringOutput {
-public:
-    explicit StringOutput(std::string& out) : out_(out) {}
-    void append(std::string_view text) { out_ += text; }
-    void append(char c) { out_ += c; }
-    void append(std::size_t count, char c) { out_.append(count, c); }
-    char* begin_bulk(std::size_t max_bytes) {
-        const std::size_t start = out_.size();
-        resize_for_bulk_write(out_, start + max_bytes);
-        return out_.data() + start;
-    }
-    void end_bulk(char* end) { out_.resize(static_cast<std::size_t>(end - out_.data())); }
-
-private:
-    std::string& out_;
-};
 
 // Writes into memory of the exact length that CountingOutput measured.
 class SpanOutput {
 public:
+    static constexpr std::size_t SAMPLES_PER_BULK = std::numeric_limits<std::size_t>::max();
+
     explicit SpanOutput(char* out) : p_(out) {}
     void append(std::string_view text) { p_ = std::copy(text.begin(), text.end(), p_); }
     void append(char c) { *p_++ = c; }
     void append(std::size_t count, char c) { p_ = std::fill_n(p_, count, c); }
     char* begin_bulk(std::size_t) { return p_; }
     void end_bulk(char* end) { p_ = end; }
+    bool stopped() const { return false; }
     char* position() const { return p_; }
 
 private:
@@ -96,7 +59,7 @@ private:
 
 // The characters of the decimal text of every sample, summed. Branch-free, so
 // that it vectorises; partial sums of 2^16 samples fit in 32 bits.
-std::size_t sample_digit_count(const std::vector<std::int16_t>& samples) {
+std::size_t sample_digit_count(const Samples& samples) {
     constexpr std::size_t CHUNK = std::size_t{1} << 16;
     std::size_t total = 0;
     for (std::size_t start = 0; start < samples.size(); start += CHUNK) {
@@ -111,17 +74,6 @@ std::size_t sample_digit_count(const std::vector<std::int16_t>& samples) {
         total += sum;
     }
     return total;
-}
-
-// Writes one sample's digits at p: eight bytes stored at once for the values
-// quantisation gives, of which the text's own are kept.
-inline char* put_sample_digits(char* p, std::int16_t sample) {
-    if (sample >= 0) {
-        const std::uint64_t text = SAMPLE_TEXTS[static_cast<std::size_t>(sample)];
-        store_little_endian(p, text);
-        return p + (text >> 56);
-    }
-    return std::to_chars(p, p + MAX_SAMPLE_CHARS, sample).ptr;
 }
 
 // Writes each sample and then `separator` (",\n" and the next line's
@@ -161,6 +113,21 @@ char* write_last_sample_lines(char* p, const std::int16_t* first, const std::int
     return p;
 }
 
+// The separator's copy width when it fits: a fixed-size copy is a couple of
+// vector moves instead of a memcpy call. At least the digit store's width.
+constexpr std::size_t SEPARATOR_BLOCK = 64;
+
+// write_sample_lines with the narrowest fixed copy the separator fits in.
+char* write_sample_run(char* p, const std::int16_t* first, const std::int16_t* last,
+                       const std::string& separator, std::size_t separator_length) {
+    if (separator_length <= 32) {
+        return write_sample_lines<32>(p, first, last, separator, separator_length);
+    } else if (separator_length <= SEPARATOR_BLOCK) {
+        return write_sample_lines<SEPARATOR_BLOCK>(p, first, last, separator, separator_length);
+    }
+    return write_sample_lines<0>(p, first, last, separator, separator_length);
+}
+
 // Appends the text form of any protocol value to one output. Records are
 // walked through their field declarations; only the primitives are spelled out.
 template <typename Output>
@@ -196,7 +163,7 @@ public:
         put_list(array, level);
     }
 
-    void put(const std::vector<std::int16_t>& samples, unsigned level);
+    void put(const Samples& samples, unsigned level);
 
     void put(const Signal& signal, unsigned level) {
         std::visit(
@@ -294,7 +261,7 @@ void TextWriter<Output>::put_quoted(const std::string& text) {
 // The sample list can hold millions of lines: one bulk region, writes through
 // a pointer. Counting needs only the digit count of the values.
 template <typename Output>
-void TextWriter<Output>::put(const std::vector<std::int16_t>& samples, unsigned level) {
+void TextWriter<Output>::put(const Samples& samples, unsigned level) {
     if (samples.empty()) {
         out_.append("[]");
         return;
@@ -307,26 +274,32 @@ void TextWriter<Output>::put(const std::vector<std::int16_t>& samples, unsigned 
         out_.add(2 + inner + sample_digit_count(samples) + samples.size() * separator_length -
                  INDENT_WIDTH + 1);
     } else {
-        constexpr std::size_t BLOCK = 64;  // >= 8, the digit store's width
-        std::string separator(std::max(BLOCK, separator_length), ' ');
+        std::string separator(std::max(SEPARATOR_BLOCK, separator_length), ' ');
         separator[0] = ',';
         separator[1] = '\n';
-
-        char* p =
-            out_.begin_bulk(2 + inner + samples.size() * (MAX_SAMPLE_CHARS + separator_length));
-        p = std::copy_n("[\n", 2, p);
-        p = std::fill_n(p, inner, ' ');
+        out_.append("[\n");
+        indent(level + 1);
+        // In bulk regions of at most SAMPLES_PER_BULK lines; the fast stores of
+        // all but the last region reach at most SEPARATOR_BLOCK bytes past it.
+        const std::size_t line_bytes = MAX_SAMPLE_CHARS + separator_length;
         const std::int16_t* first = samples.data();
-        const std::int16_t* tail = first + (samples.size() - std::min(samples.size(), SAMPLE_TAIL));
-        if (separator_length <= 32) {
-            p = write_sample_lines<32>(p, first, tail, separator, separator_length);
-        } else if (separator_length <= BLOCK) {
-            p = write_sample_lines<BLOCK>(p, first, tail, separator, separator_length);
-        } else {
-            p = write_sample_lines<0>(p, first, tail, separator, separator_length);
+        const std::int16_t* const last = first + samples.size();
+        const std::int16_t* const tail = last - std::min(samples.size(), SAMPLE_TAIL);
+        for (;;) {
+            const std::int16_t* const run_end =
+                first + std::min(Output::SAMPLES_PER_BULK, static_cast<std::size_t>(tail - first));
+            if (run_end == tail) {
+                char* p = out_.begin_bulk(static_cast<std::size_t>(last - first) * line_bytes);
+                p = write_sample_run(p, first, run_end, separator, separator_length);
+                out_.end_bulk(write_last_sample_lines(p, tail, last, separator, separator_length));
+                return;
+            }
+            char* p = out_.begin_bulk(static_cast<std::size_t>(run_end - first) * line_bytes +
+                                      SEPARATOR_BLOCK);
+            out_.end_bulk(write_sample_run(p, first, run_end, separator, separator_length));
+            if (out_.stopped()) return;
+            first = run_end;
         }
-        out_.end_bulk(
-            write_last_sample_lines(p, tail, first + samples.size(), separator, separator_length));
     }
 }
 
@@ -389,6 +362,12 @@ TextFormSize measure_text_form(const Protocol& protocol) {
     CountingOutput counter;
     TextWriter<CountingOutput>(counter).put(protocol, 0);
     return counter.size();
+}
+
+bool write_text_in_pieces(const Settings& settings, std::size_t piece_bytes, const TextSink& sink) {
+    PieceOutput output(piece_bytes, sink);
+    TextWriter<PieceOutput>(output).put(settings, 0);
+    return output.finish();
 }
 
 std::size_t write_text_form(const Protocol& protocol, char* out, std::size_t bytes) {

@@ -6,36 +6,40 @@
 
 namespace protocols {
 
+// The length of the valid UTF-8 sequence that starts at p (1 to 4), or 0 when
+// none does.
+inline std::size_t utf8_sequence_length(const unsigned char* p, const unsigned char* end) {
+    const unsigned char lead = *p;
+    if (lead < 0x80) return 1;
+    std::size_t length;
+    unsigned char second_min = 0x80, second_max = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) second_min = 0xA0;  // overlong
+        if (lead == 0xED) second_max = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) second_min = 0x90;  // overlong
+        if (lead == 0xF4) second_max = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (static_cast<std::size_t>(end - p) < length) return 0;
+    if (p[1] < second_min || p[1] > second_max) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
 inline bool is_valid_utf8(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = p + text.size();
-    auto continuation = [](unsigned char c) { return (c & 0xC0) == 0x80; };
     while (p < end) {
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        }
-        std::size_t length;
-        unsigned char second_min = 0x80, second_max = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) second_min = 0xA0;  // overlong
-            if (lead == 0xED) second_max = 0x9F;  // surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) second_min = 0x90;  // overlong
-            if (lead == 0xF4) second_max = 0x8F;  // above U+10FFFF
-        } else {
-            return false;
-        }
-        if (static_cast<std::size_t>(end - p) < length) return false;
-        if (p[1] < second_min || p[1] > second_max) return false;
-        for (std::size_t i = 2; i < length; ++i) {
-            if (!continuation(p[i])) return false;
-        }
+        const std::size_t length = utf8_sequence_length(p, end);
+        if (length == 0) return false;
         p += length;
     }
     return true;

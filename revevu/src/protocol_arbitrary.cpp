@@ -26,7 +26,7 @@ PyObject* add_arbitrary_signal(Settings& settings, const Float64Vector& samples)
     if (samples.length != *count) {
         return raise_panic("assertion failed: samples.len() == self.get_num_samples()");
     }
-    std::vector<std::int16_t> quantised = protocols::new_sample_array(samples.length);
+    protocols::Samples quantised = protocols::new_sample_array(samples.length);
     switch (
         protocols::import_samples(samples.data, samples.stride, samples.length, quantised.data())) {
         case protocols::SampleFault::BelowZero:

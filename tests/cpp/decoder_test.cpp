@@ -291,8 +291,7 @@ TEST(DecoderAccepts, LargestVarintAndExtremeSamples) {
     // zigzag 65535 and 65534: -32768 and 32767.
     const Bytes extremes = splice(arb, 153, 2, {0xFF, 0xFF, 0x03, 0xFE, 0xFF, 0x03});
     const Settings s = decoded(extremes);
-    EXPECT_EQ(std::get<ArbitrarySignalParams>(s.signals.at(0)).samples,
-              (std::vector<std::int16_t>{-32768, 32767}));
+    EXPECT_EQ(std::get<ArbitrarySignalParams>(s.signals.at(0)).samples, (Samples{-32768, 32767}));
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ Settings settings_with_long_signals() {
     Settings settings;
     settings.machine_config.coils.at(0).name = "\xC3\xA4 long name";
     for (const std::size_t count : {16383u, 16384u, 16385u, 0u, 100000u}) {
-        std::vector<std::int16_t> samples(count);
+        Samples samples(count);
         for (std::int16_t& s : samples) s = static_cast<std::int16_t>(rng());
         settings.signals.push_back(ArbitrarySignalParams{samples});
         settings.signals.push_back(MixedSignalParams{count, ~std::uint64_t{0}});

@@ -98,7 +98,7 @@ Bytes slice(const Bytes& bytes, std::size_t begin, std::size_t end) {
 }
 
 Bytes samples(std::size_t count) {
-    return encoded(ArbitrarySignalParams{std::vector<std::int16_t>(count, 0)});
+    return encoded(ArbitrarySignalParams{Samples(count, 0)});
 }
 
 Bytes constant(double value) {

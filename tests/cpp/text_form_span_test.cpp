@@ -12,14 +12,14 @@
 namespace protocols {
 namespace {
 
-std::vector<std::int16_t> random_samples(std::size_t count, std::mt19937& rng) {
-    std::vector<std::int16_t> samples(count);
+Samples random_samples(std::size_t count, std::mt19937& rng) {
+    Samples samples(count);
     for (std::int16_t& s : samples) s = static_cast<std::int16_t>(rng());  // negatives too
     return samples;
 }
 
 // The list layout built line by line, independent of the fast writer.
-std::string expected_sample_list(const std::vector<std::int16_t>& samples, unsigned level) {
+std::string expected_sample_list(const Samples& samples, unsigned level) {
     if (samples.empty()) return "[]";
     std::string text = "[\n";
     for (const std::int16_t s : samples) {
@@ -35,7 +35,7 @@ const std::size_t SAMPLE_COUNTS[] = {0, 1, 2, 31, 32, 33, 34, 64, 65, 1000};
 TEST(SampleWriter, MatchesTheListLayoutForEveryCountAndLevel) {
     std::mt19937 rng(7);
     for (const std::size_t count : SAMPLE_COUNTS) {
-        const std::vector<std::int16_t> samples = random_samples(count, rng);
+        const Samples samples = random_samples(count, rng);
         for (unsigned level = 0; level < 18; level += 1 + level / 4) {
             const std::string outer(4 * level, ' ');
             std::string out;

@@ -183,7 +183,7 @@ TEST(SampleList, MatchesTheListLayoutAtEveryLevel) {
 TEST(SampleList, OneLinePerSampleInAProtocol) {
     unsetenv("VESK_TARGET_MACHINE");
     Protocol protocol;
-    protocol.settings.signals = {ArbitrarySignalParams{std::vector<std::int16_t>(300000, 16384)}};
+    protocol.settings.signals = {ArbitrarySignalParams{Samples(300000, 16384)}};
     const std::string text = text_form(protocol);
     EXPECT_EQ(text.rfind("Protocol {\n    settings: Settings {\n", 0), 0u);
     EXPECT_EQ(text.substr(text.size() - 9), "\n    },\n}");

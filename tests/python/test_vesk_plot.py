@@ -200,7 +200,7 @@ def test_text_from_the_file_cannot_break_the_document(tmp_path):
     assert not [e for e in root.iter() if e.tag in (NS + "script", "script")]
     assert texts(root)[0] == "<b>&\ufffd\ufffd.vesk \u2014 60.0 s, intensity 0.0"
     assert texts(root)[2] == (
-        'Channel A (enabled), coil 0 "</text><script>alert(1)</script>&\'\\"\ufffd\\u{1} é", '
+        'Channel A (enabled), coil 0 "</text><script>alert(1)</script>&\'\\"\ufffd\\u0001 é", '
         "setting 0 (330.0 nF, 22.624434389140273 kHz)"
     )
 

@@ -3,7 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+
+#include "protocols/signals.hpp"
 
 namespace protocols {
 
@@ -16,7 +17,7 @@ enum class SampleFault {
 // Room for `count` samples, for import_samples to fill: one allocation of
 // exactly `count`, advised for huge pages before its first touch, since the
 // fresh pages of a long signal otherwise cost one fault per 4 KiB.
-std::vector<std::int16_t> new_sample_array(std::size_t count);
+Samples new_sample_array(std::size_t count);
 
 // Reads `count` doubles starting at `data`, `stride` bytes apart (any sign,
 // zero included), in index order; checks each against [0.0, 1.0] and writes

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "protocols/error.hpp"
 #include "protocols/settings.hpp"
@@ -45,6 +47,16 @@ struct TextFormSize {
 };
 TextFormSize measure_text_form(const Protocol& protocol);
 std::size_t write_text_form(const Protocol& protocol, char* out, std::size_t bytes);
+
+// Receives text piece by piece, in order; returns false to stop. A piece is
+// valid only during the call.
+using TextSink = std::function<bool(std::string_view)>;
+
+// The text form of `settings` (text_form(settings)) handed to `sink` in pieces
+// of about `piece_bytes` (the last may be shorter; a piece may be longer by
+// one bulk region of sample lines), through one reused buffer, so that the
+// memory used does not grow with the text. Returns false if the sink stopped it.
+bool write_text_in_pieces(const Settings& settings, std::size_t piece_bytes, const TextSink& sink);
 
 template <typename T>
 std::string text_form(const T& value) {

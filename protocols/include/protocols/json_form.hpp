@@ -1,0 +1,40 @@
+// The JSON form of a protocol record, for other programs to read: one
+// compact document. Objects carry a record's fields in declaration order
+// under their text-form names; a signal is an object with one member, named
+// by its variant; unsigned integers are exact decimal digits; finite floats
+// use the text form's shortest round-trip digits ("60.0", "1e-5", "-0.0");
+// the others are strings: "inf", "-inf", "NaN" for the usual quiet NaN (bits
+// 0x7ff8000000000000) and "NaN(0x<16 hex digits>)" with the bits of any other;
+// arbitrary samples are integer codes. Text is escaped so that any record
+// yields valid JSON (see write_json_string).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "protocols/settings.hpp"
+#include "protocols/text_form.hpp"
+
+namespace protocols {
+
+// Each write_json appends the value's JSON form to `out`.
+void write_json(std::string& out, const Settings& value);
+void write_json(std::string& out, const Signal& value);
+void write_json(std::string& out, const LCSetting& value);
+
+// The JSON form of `settings` handed to `sink` in pieces of about
+// `piece_bytes`, through one reused buffer (as write_text_in_pieces). Returns
+// false if the sink stopped it.
+bool write_json_in_pieces(const Settings& settings, std::size_t piece_bytes, const TextSink& sink);
+
+// `text` as a JSON string, quotes included: '"', '\' and control characters
+// (U+0000 to U+001F, U+007F to U+009F) escaped, U+2028 and U+2029 as \u2028 and
+// \u2029 (JavaScript before ES2019 refuses them raw), other UTF-8 copied; a
+// byte that begins no valid UTF-8 sequence becomes \ufffd.
+void write_json_string(std::string& out, std::string_view text);
+
+// `value` as a JSON value, as described above.
+void write_json_float(std::string& out, double value);
+
+}  // namespace protocols

@@ -1,0 +1,247 @@
+#include "protocols/json_form.hpp"
+
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <type_traits>
+#include <variant>
+
+#include "float_text.hpp"
+#include "sample_text.hpp"
+#include "text_output.hpp"
+#include "utf8.hpp"
+
+namespace protocols {
+namespace {
+
+constexpr std::uint64_t USUAL_NAN_BITS = 0x7FF8000000000000;
+constexpr std::string_view HEX_DIGITS = "0123456789abcdef";
+
+// What each byte of a text becomes in a JSON string: 0, copied as it is; the
+// letter that follows the backslash of its escape ('u' for \u00XX); or
+// NON_ASCII, the first byte of a sequence that is checked whole. A name of
+// plain ASCII letters is one copy.
+constexpr char NON_ASCII = 1;
+constexpr auto JSON_ESCAPES = [] {
+    std::array<char, 256> table{};
+    for (std::size_t c = 0; c < 0x20; ++c) table[c] = 'u';
+    table[0x7F] = 'u';  // DEL: valid raw, but a control character on a terminal
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['\b'] = 'b';
+    table['\f'] = 'f';
+    table['\n'] = 'n';
+    table['\r'] = 'r';
+    table['\t'] = 't';
+    for (std::size_t c = 0x80; c < 0x100; ++c) table[c] = NON_ASCII;
+    return table;
+}();
+
+template <typename Output>
+void put_unicode_escape(Output& out, unsigned code) {
+    const char escape[6] = {'\\',
+                            'u',
+                            HEX_DIGITS[(code >> 12) & 0xF],
+                            HEX_DIGITS[(code >> 8) & 0xF],
+                            HEX_DIGITS[(code >> 4) & 0xF],
+                            HEX_DIGITS[code & 0xF]};
+    out.append(std::string_view(escape, sizeof escape));
+}
+
+template <typename Output>
+void put_string(Output& out, std::string_view text) {
+    out.append('"');
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    const unsigned char* copied = p;  // start of the bytes not yet written
+    while (p < end) {
+        const char escape = JSON_ESCAPES[*p];
+        if (escape == 0) {
+            ++p;
+            continue;
+        }
+        out.append(std::string_view(reinterpret_cast<const char*>(copied),
+                                    static_cast<std::size_t>(p - copied)));
+        if (escape == NON_ASCII) {
+            const std::size_t length = utf8_sequence_length(p, end);
+            if (length == 0) {
+                put_unicode_escape(out, 0xFFFD);
+                ++p;
+            } else if (length == 2 && p[0] == 0xC2 && p[1] < 0xA0) {
+                put_unicode_escape(out, p[1]);  // a C1 control: some terminals act on them
+                p += 2;
+            } else if (length == 3 && p[0] == 0xE2 && p[1] == 0x80 && (p[2] | 1) == 0xA9) {
+                put_unicode_escape(out, 0x2028 | (p[2] & 1));  // LINE/PARAGRAPH SEPARATOR
+                p += 3;
+            } else {
+                out.append(std::string_view(reinterpret_cast<const char*>(p), length));
+                p += length;
+            }
+        } else if (escape == 'u') {
+            put_unicode_escape(out, *p);
+            ++p;
+        } else {
+            const char pair[2] = {'\\', escape};
+            out.append(std::string_view(pair, 2));
+            ++p;
+        }
+        copied = p;
+    }
+    out.append(std::string_view(reinterpret_cast<const char*>(copied),
+                                static_cast<std::size_t>(p - copied)));
+    out.append('"');
+}
+
+template <typename Output>
+void put_float(Output& out, double value) {
+    char buffer[MAX_FLOAT_CHARS];
+    if (std::isfinite(value)) {
+        out.append(std::string_view(
+            buffer, static_cast<std::size_t>(format_float(value, buffer) - buffer)));
+    } else if (std::isinf(value)) {
+        out.append(value < 0 ? "\"-inf\"" : "\"inf\"");
+    } else if (const auto bits = std::bit_cast<std::uint64_t>(value); bits == USUAL_NAN_BITS) {
+        out.append("\"NaN\"");
+    } else {
+        out.append("\"NaN(0x");
+        for (int shift = 60; shift >= 0; shift -= 4) out.append(HEX_DIGITS[(bits >> shift) & 0xF]);
+        out.append(")\"");
+    }
+}
+
+// Appends the JSON form of any protocol value to one output. Records are
+// walked through their field declarations; only the primitives are spelled out.
+template <typename Output>
+class JsonWriter {
+public:
+    explicit JsonWriter(Output& out) : out_(out) {}
+
+    void put(bool flag) { out_.append(flag ? "true" : "false"); }
+
+    void put(std::uint64_t value) {
+        char buffer[20];
+        const char* end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+        out_.append(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+    }
+
+    void put(double value) { put_float(out_, value); }
+
+    void put(const std::string& text) { put_string(out_, text); }
+
+    template <typename T>
+    void put(const std::vector<T>& list) {
+        put_list(list);
+    }
+
+    template <typename T, std::size_t N>
+    void put(const std::array<T, N>& array) {
+        put_list(array);
+    }
+
+    void put(const Samples& samples);
+
+    void put(const Signal& signal) {
+        std::visit(
+            [&](const auto& params) {
+                out_.append("{\"");
+                out_.append(std::remove_cvref_t<decltype(params)>::variant_name);
+                out_.append("\":");
+                put(params);
+                out_.append('}');
+            },
+            signal);
+    }
+
+    template <Record R>
+    void put(const R& record) {
+        char opening = '{';
+        for_each_field(record, [&](std::string_view name, const auto& member) {
+            out_.append(opening);
+            opening = ',';
+            out_.append('"');
+            out_.append(name);  // a declared field name: letters, digits and '_'
+            out_.append("\":");
+            put(member);
+        });
+        if (opening == '{') out_.append('{');
+        out_.append('}');
+    }
+
+private:
+    template <typename List>
+    void put_list(const List& list) {
+        char opening = '[';
+        for (const auto& element : list) {
+            out_.append(opening);
+            opening = ',';
+            put(element);
+        }
+        if (opening == '[') out_.append('[');
+        out_.append(']');
+    }
+
+    Output& out_;
+};
+
+// The bulk of a long protocol: "[c,c,...]" written through a pointer, in bulk
+// regions of at most SAMPLES_PER_BULK codes, each code followed by ','; the
+// last ',' becomes the ']'.
+template <typename Output>
+void JsonWriter<Output>::put(const Samples& samples) {
+    if (samples.empty()) {
+        out_.append("[]");
+        return;
+    }
+    out_.append('[');
+    const std::int16_t* first = samples.data();
+    const std::int16_t* const last = first + samples.size();
+    while (first != last && !out_.stopped()) {
+        const std::size_t count =
+            std::min(Output::SAMPLES_PER_BULK, static_cast<std::size_t>(last - first));
+        char* p = out_.begin_bulk(count * (MAX_SAMPLE_CHARS + 1) + SAMPLE_DIGITS_SLACK);
+        for (const std::int16_t* const run_end = first + count; first != run_end; ++first) {
+            p = put_sample_digits(p, *first);
+            *p++ = ',';
+        }
+        if (first == last) p[-1] = ']';
+        out_.end_bulk(p);
+    }
+}
+
+template <typename T>
+void write_any(std::string& out, const T& value) {
+    StringOutput output(out);
+    JsonWriter<StringOutput>(output).put(value);
+}
+
+}  // namespace
+
+void write_json(std::string& out, const Settings& value) {
+    write_any(out, value);
+}
+void write_json(std::string& out, const Signal& value) {
+    write_any(out, value);
+}
+void write_json(std::string& out, const LCSetting& value) {
+    write_any(out, value);
+}
+
+bool write_json_in_pieces(const Settings& settings, std::size_t piece_bytes, const TextSink& sink) {
+    PieceOutput output(piece_bytes, sink);
+    JsonWriter<PieceOutput>(output).put(settings);
+    return output.finish();
+}
+
+void write_json_string(std::string& out, std::string_view text) {
+    StringOutput output(out);
+    put_string(output, text);
+}
+
+void write_json_float(std::string& out, double value) {
+    StringOutput output(out);
+    put_float(output, value);
+}
+
+}  // namespace protocols
