@@ -24,7 +24,8 @@ commands:
                             their limits, coil or setting positions out of range
   export FILE --signal N    write arbitrary signal N's samples as CSV
 
-Run 'vesk COMMAND --help' for more about a command.
+Run 'vesk COMMAND --help' for more about a command, 'vesk --version' for the
+version.
 
 exit status:
   0  success; for check: nothing to report
@@ -169,6 +170,10 @@ int run(int argc, char** argv) {
     const std::string_view name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") {
         std::fputs(MAIN_HELP, stdout);
+        return EXIT_OK;
+    }
+    if (name == "--version") {
+        std::printf("vesk %s\n", VESK_VERSION);
         return EXIT_OK;
     }
     for (const Command& command : COMMANDS) {
