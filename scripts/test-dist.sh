@@ -39,7 +39,8 @@ if [ "$kind" = wheel ]; then
     done
     "${pip[@]}" --no-index --only-binary :all: --no-deps --find-links "$DIST" revevu
 else
-    "${pip[@]}" --no-deps "$DIST"/revevu-*.tar.gz
+    mkdir -p "$ROOT/build/dist-tmp"  # pip builds there, as scripts/build-dist.sh does
+    TMPDIR=$ROOT/build/dist-tmp "${pip[@]}" --no-deps "$DIST"/revevu-*.tar.gz
 fi
 # What the installed distribution requires, and its "test" extra, from the index.
 mapfile -t requirements < <("$venv/bin/python" - <<'EOF'
