@@ -39,7 +39,7 @@ for wheel in build/dist-raw/*.whl; do
 done
 
 echo "== twine check"
-NO_COLOR=1 twine check --strict "$DIST"/*
+twine --no-color check --strict "$DIST"/*
 
 echo "== wheels"
 for wheel in "$DIST"/*.whl; do
