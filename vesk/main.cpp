@@ -29,7 +29,8 @@ commands:
   plot FILE -o OUT.svg      draw the whole session, one row per channel input,
                             as a self-contained SVG picture
 
-Run 'vesk COMMAND --help' for more about a command.
+Run 'vesk COMMAND --help' for more about a command, 'vesk --version' for the
+version.
 
 exit status:
   0  success; for check: nothing to report; for diff: the records are identical
@@ -248,6 +249,10 @@ int run(int argc, char** argv) {
     const std::string_view name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") {
         std::fputs(MAIN_HELP, stdout);
+        return EXIT_OK;
+    }
+    if (name == "--version") {
+        std::printf("vesk %s\n", VESK_VERSION);
         return EXIT_OK;
     }
     for (const Command& command : COMMANDS) {

@@ -1,5 +1,5 @@
 // Module initialisation: single-phase, at most one module object per process,
-// owned by the first interpreter that imports it.
+// owned by the first interpreter that runs the initialisation.
 #include <Python.h>
 
 #include <atomic>
@@ -25,9 +25,13 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
-// The interpreter that imported the module first; -1 until then. The classes
-// and members are shared objects of that interpreter and may not be handed to
-// another one.
+// The interpreter that ran the initialisation first; -1 until then. The
+// classes and members are shared objects of that interpreter and may not be
+// handed to another one. Up to 3.12 that is whichever interpreter imports the
+// module first. Since 3.13 a subinterpreter's import of a single-phase module
+// runs the initialisation in the main interpreter first and then again in the
+// subinterpreter, so the main interpreter always owns the module and every
+// subinterpreter is refused, even one that imports it before the main one.
 std::atomic<std::int64_t> owning_interpreter{-1};
 
 // Kept for the life of the process and handed out again by later calls.

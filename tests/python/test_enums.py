@@ -71,17 +71,29 @@ def test_not_a_number_beyond_int(use):
         use(Channel.B)
 
 
+def refusal_of_object_new(name):
+    """CPython's own message for object.__new__ of a class without a
+    constructor, for a class called `name`. The wording is the interpreter's
+    and changed in 3.13.6 and 3.14, so it is taken from a built-in class that
+    has no constructor either."""
+    reference = type(iter(()))
+    with pytest.raises(TypeError) as caught:
+        object.__new__(reference)
+    return str(caught.value).replace(reference.__name__, name)
+
+
 @pytest.mark.parametrize(
     "make, message",
     [
         (lambda: Coil(), "cannot create 'Coil' instances"),
         (lambda: Channel(0), "cannot create 'Channel' instances"),
-        (lambda: object.__new__(Coil), r"object.__new__\(Coil\) is not safe"),
+        (lambda: object.__new__(Coil), refusal_of_object_new("Coil")),
     ],
 )
 def test_no_instantiation(make, message):
-    with pytest.raises(TypeError, match=message):
+    with pytest.raises(TypeError) as caught:
         make()
+    assert str(caught.value) == message
 
 
 @pytest.mark.parametrize("cls", [Channel, Coil])

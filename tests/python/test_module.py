@@ -74,12 +74,13 @@ with open({out!r}, "w") as f:
 """
 
 
-def _subinterpreter_script(mode: str) -> str:
-    # Imports revevu in the main interpreter, then in a second one, and prints
-    # what the second one saw; the main interpreter must still work after.
+def _subinterpreter_script(mode: str, main_first: bool = True) -> str:
+    # Imports revevu in the main interpreter (unless main_first is false), then
+    # in a second one, and prints what the second one saw, then what importing
+    # it in the main interpreter gives.
     return f"""
         import os, sys, tempfile
-        import revevu
+        {"import revevu" if main_first else ""}
         out = tempfile.mktemp()
         code = {_SECOND_INTERPRETER_CODE!r}.format(path=sys.path, out=out)
         try:
@@ -93,8 +94,19 @@ def _subinterpreter_script(mode: str) -> str:
             _interpreters.exec(interpreter, code)
         print(open(out).read())
         os.unlink(out)
-        print(revevu.Protocol().get_sampling_rate())
+        try:
+            import revevu
+        except ImportError as error:
+            print("ImportError: " + str(error))
+        else:
+            print(revevu.Protocol().get_sampling_rate())
         """
+
+
+OUR_REFUSAL = (
+    "ImportError: revevu does not support subinterpreters: it is already loaded "
+    "in another interpreter of this process"
+)
 
 
 def _has_subinterpreters() -> bool:
@@ -117,11 +129,20 @@ def test_second_interpreter_gets_import_error(mode):
     assert "subinterpreters" in seen
     if mode == "legacy" or sys.version_info < (3, 12):
         # The interpreter itself lets the module decide: our own refusal.
-        assert seen == (
-            "ImportError: revevu does not support subinterpreters: it is already loaded "
-            "in another interpreter of this process"
-        )
+        assert seen == OUR_REFUSAL
     assert rate == "5000.0"
+
+
+@pytest.mark.skipif(not _has_subinterpreters(), reason="this CPython has no subinterpreter module")
+def test_subinterpreter_that_imports_first():
+    result = run_python(_subinterpreter_script("legacy", main_first=False))
+    assert result.returncode == 0, result.stderr
+    seen, in_main = result.stdout.strip().split("\n")
+    if sys.version_info >= (3, 13):
+        # The initialisation runs in the main interpreter first, which owns it.
+        assert (seen, in_main) == (OUR_REFUSAL, "5000.0")
+    else:
+        assert (seen, in_main) == ("imported", OUR_REFUSAL)
 
 
 @pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)

@@ -120,8 +120,9 @@ def test_protocols_are_freed():
     import sys
 
     p = Protocol()
+    alone = sys.getrefcount(p)  # 3.14 counts one fewer: it borrows the local
     p.add_constant_signal(1.0)
-    assert sys.getrefcount(p) == 2
+    assert sys.getrefcount(p) == alone
     gc.collect()  # so that no older protocol goes during the count
     before = sys.getrefcount(Protocol)
     extra = [Protocol() for _ in range(10)]

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Installs revevu from dist/ into a fresh venv of PYTHON and runs the Python
+# suite against that installed copy.
+#   scripts/test-dist.sh PYTHON wheel   # the wheel pip picks for PYTHON from dist/
+#   scripts/test-dist.sh PYTHON sdist   # built from dist/'s sdist by pip
+# For a wheel, everything runs with PATH holding only the venv's bin and a few
+# commands the tests call (no compiler, linker, cmake, ninja or make), and pip
+# takes nothing but built wheels: revevu from dist/ alone, NumPy and the test
+# packages from the index. The sdist is built with the machine's own tools.
+#   DIST=dir                  where the built files are (default dist)
+#   REVEVU_FAULT_SHIM=lib.so  the fault-injection library, built beforehand by
+#                             reliability/build_fault_shim.sh (a wheel's run has
+#                             no compiler to build it)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
+[ $# -eq 2 ] && [[ $2 == wheel || $2 == sdist ]] || { echo "usage: $0 PYTHON wheel|sdist" >&2; exit 2; }
+python=$1 kind=$2
+DIST=$(cd "${DIST:-dist}" && pwd)
+tag=$("$python" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}")')
+
+venv=$ROOT/build/dist-venvs/$kind-$tag
+rm -rf "$venv"
+"$python" -m venv "$venv"
+pip=("$venv/bin/python" -m pip install --quiet)
+unset PYTHONPATH VESK_BIN
+
+if [ "$kind" = wheel ]; then
+    # The commands the tests call; nm only reads the module's symbol table.
+    tools=$ROOT/build/dist-venvs/tools
+    rm -rf "$tools" && mkdir -p "$tools"
+    for command in cat mount umount setpriv nm; do
+        found=$(command -v "$command") && ln -s "$found" "$tools/$command"
+    done
+    export PATH="$venv/bin:$tools"
+    for command in cc gcc g++ c++ clang clang++ ld cmake ninja make; do
+        ! command -v "$command" >/dev/null || { echo "$command is on PATH" >&2; exit 1; }
+    done
+    "${pip[@]}" --no-index --only-binary :all: --no-deps --find-links "$DIST" revevu
+else
+    mkdir -p "$ROOT/build/dist-tmp"  # pip builds there, as scripts/build-dist.sh does
+    TMPDIR=$ROOT/build/dist-tmp "${pip[@]}" --no-deps "$DIST"/revevu-*.tar.gz
+fi
+# What the installed distribution requires, and its "test" extra, from the index.
+mapfile -t requirements < <("$venv/bin/python" - <<'EOF'
+import importlib.metadata
+for requirement in importlib.metadata.requires("revevu") or []:
+    name, _, marker = requirement.partition(";")
+    if marker.strip() == "" or marker.replace(" ", "").replace("'", '"') == 'extra=="test"':
+        print(name.strip())
+EOF
+)
+"${pip[@]}" --only-binary :all: "${requirements[@]}"
+"$venv/bin/python" -m pip check
+
+installed=$("$venv/bin/python" -c 'import revevu; print(revevu.__file__)')
+echo "== Python suite against $installed ($("$venv/bin/python" --version), $kind)"
+cd tests/python
+"$venv/bin/python" -m pytest -q -p no:cacheprovider
