@@ -103,16 +103,20 @@ std::string source_text(const Settings& s, const SignalSourceSelection& source) 
 }
 
 std::array<ChannelView, 2> channels(const Settings& settings) {
-    auto view = [](char letter, const ChannelSettings& channel) {
+    auto view = [](char letter, std::string_view field, const ChannelSettings& channel) {
         const std::string c(1, letter);
-        return ChannelView{
-            letter,
-            channel,
-            {ChannelInput{"amplitude 1 (Coil." + c + "1)", channel.amplitude1_source},
-             ChannelInput{"amplitude 2 (Coil." + c + "2)", channel.amplitude2_source},
-             ChannelInput{"modulation (Channel." + c + ")", channel.modulation_source}}};
+        return ChannelView{letter,
+                           field,
+                           channel,
+                           {ChannelInput{"amplitude 1 (Coil." + c + "1)", "amplitude1_source",
+                                         channel.amplitude1_source},
+                            ChannelInput{"amplitude 2 (Coil." + c + "2)", "amplitude2_source",
+                                         channel.amplitude2_source},
+                            ChannelInput{"modulation (Channel." + c + ")", "modulation_source",
+                                         channel.modulation_source}}};
     };
-    return {view('A', settings.channel_a_settings), view('B', settings.channel_b_settings)};
+    return {view('A', "channel_a_settings", settings.channel_a_settings),
+            view('B', "channel_b_settings", settings.channel_b_settings)};
 }
 
 }  // namespace vesk

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "protocols/settings.hpp"
 
@@ -36,12 +37,14 @@ StoredRange stored_range(const protocols::Samples& samples);
 
 // One of a channel's three inputs and what the script calls it.
 struct ChannelInput {
-    std::string label;  // "amplitude 1 (Coil.A1)", "modulation (Channel.A)"
+    std::string label;       // "amplitude 1 (Coil.A1)", "modulation (Channel.A)"
+    std::string_view field;  // its field in ChannelSettings: "amplitude1_source", ...
     const protocols::SignalSourceSelection& source;
 };
 
 struct ChannelView {
-    char letter;  // 'A' or 'B'
+    char letter;             // 'A' or 'B'
+    std::string_view field;  // its field in Settings: "channel_a_settings", ...
     const protocols::ChannelSettings& settings;
     std::array<ChannelInput, 3> inputs;
 };

@@ -76,12 +76,10 @@ void channel_json(std::string& out, const Settings& s, const ChannelView& channe
     } else {
         out += "null";
     }
-    const std::string_view names[] = {"amplitude1_source", "amplitude2_source",
-                                      "modulation_source"};
-    for (std::size_t i = 0; i < channel.inputs.size(); ++i) {
+    for (const ChannelInput& input : channel.inputs) {
         out += ',';
-        key(out, names[i]);
-        source_json(out, s, channel.inputs[i].source);
+        key(out, input.field);
+        source_json(out, s, input.source);
     }
     out += '}';
 }
@@ -116,7 +114,7 @@ std::string summary_json(const Settings& s) {
     write_json_float(out, config::SAMPLING_RATE);
     for (const ChannelView& channel : channels(s)) {
         out += ',';
-        key(out, channel.letter == 'A' ? "channel_a_settings" : "channel_b_settings");
+        key(out, channel.field);
         channel_json(out, s, channel);
     }
     out += ",\"signals\":[";

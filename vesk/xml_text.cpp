@@ -2,38 +2,20 @@
 
 #include <cstdint>
 
+#include "protocols/utf8.hpp"
+
 namespace vesk {
 namespace {
 
 constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD";  // U+FFFD
 constexpr std::string_view ELLIPSIS = "\xE2\x80\xA6";     // U+2026
 
-// The length of the valid UTF-8 sequence at p (shortest form, no surrogates,
-// at most U+10FFFF), 0 if there is none; its code point in `code`.
-std::size_t utf8_sequence(const unsigned char* p, const unsigned char* end, std::uint32_t& code) {
-    const unsigned char lead = *p;
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    std::size_t length;
-    std::uint32_t min;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, code = lead & 0x1F, min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, code = lead & 0x0F, min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, code = lead & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (static_cast<std::size_t>(end - p) < length) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (p[i] & 0x3F);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
+// The code point of the valid UTF-8 sequence of `length` bytes at p.
+std::uint32_t code_point(const unsigned char* p, std::size_t length) {
+    constexpr unsigned char LEAD_BITS[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    std::uint32_t code = p[0] & LEAD_BITS[length];
+    for (std::size_t i = 1; i < length; ++i) code = (code << 6) | (p[i] & 0x3F);
+    return code;
 }
 
 // Characters of XML 1.0 that a label can show: no control characters at all
@@ -48,14 +30,15 @@ void append_xml_text(std::string& out, std::string_view text, std::size_t max_ch
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = p + text.size();
     for (std::size_t chars = 0; p < end; ++chars) {
-        std::uint32_t code = 0;
-        const std::size_t length = utf8_sequence(p, end, code);
+        const std::size_t length = protocols::utf8_sequence_length(p, end);
         const std::size_t taken = length == 0 ? 1 : length;
         if (chars + 1 >= max_chars && p + taken < end) {  // more follows than there is room for
             out += ELLIPSIS;
             return;
         }
-        if (length == 0 || !shown_as_is(code)) {
+        // An invalid sequence counts as U+0000, which is never shown.
+        const std::uint32_t code = length == 0 ? 0 : code_point(p, length);
+        if (!shown_as_is(code)) {
             out += REPLACEMENT;
             p += taken;
             continue;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "protocols/bulk_buffer.hpp"
+#include "protocols/utf8.hpp"
 #include "sample_wire_read.hpp"
-#include "utf8.hpp"
 
 namespace protocols {
 namespace {

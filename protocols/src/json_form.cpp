@@ -9,9 +9,9 @@
 #include <variant>
 
 #include "float_text.hpp"
+#include "protocols/utf8.hpp"
 #include "sample_text.hpp"
 #include "text_output.hpp"
-#include "utf8.hpp"
 
 namespace protocols {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "utf8.hpp"
+#include "protocols/utf8.hpp"
 
 namespace protocols {
 
