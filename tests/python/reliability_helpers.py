@@ -403,6 +403,33 @@ def become(user: int, group: int, groups=()) -> None:
     os.setuid(user)
 
 
+SAVER = """
+import json, os, revevu
+from reliability_helpers import become
+os.chdir({directory!r})  # a made-up user need not reach it from /
+if {ids!r}:
+    become(*{ids!r}, {groups!r})
+protocol = revevu.Protocol()
+protocol.add_constant_signal({value!r})
+try:
+    protocol.save({name!r})
+    error = None
+except BaseException as raised:
+    error = f"{{type(raised).__name__}}: {{raised}}"
+status = os.stat({name!r})
+print(json.dumps({{"error": error, "owner": [status.st_uid, status.st_gid], "mode": status.st_mode & 0o7777,
+                  "inode": status.st_ino}}))
+"""
+
+
+def save_as(ids, directory, name: str, *, groups=(), value: float = 0.0) -> dict:
+    """Saves a protocol of one constant signal to `name` in `directory`, in a
+    child that first takes the ids (user, group) and `groups` unless `ids` is
+    None: its error ("PanicException: ...", or None) and the file's owner,
+    mode and inode afterwards."""
+    return run_python(SAVER.format(directory=str(directory), ids=ids, groups=list(groups), name=name, value=value))
+
+
 # ---------------------------------------------------------------------------
 # A fixed protocol, built on the module and on the model side by side.
 

@@ -194,20 +194,6 @@ def test_name_too_long(tmp_path):
     assert os.listdir(tmp_path) == []
 
 
-READ_ONLY_SAVER = """
-import json, os, revevu
-from reliability_helpers import become
-os.chdir({directory!r})  # a made-up user need not reach it from /
-if {ids!r}:
-    become(*{ids!r})
-try:
-    revevu.Protocol().save("keep.vesk")
-    print(json.dumps(None))
-except BaseException as error:
-    print(json.dumps([type(error).__name__, str(error)]))
-"""
-
-
 def test_read_only_directory(tmp_path, unprivileged_ids):
     """A read-only file in a read-only directory, saved by its owner: refused.
     When the tests run as root, whom no permission bit stops, the save runs
@@ -219,10 +205,10 @@ def test_read_only_directory(tmp_path, unprivileged_ids):
         os.chown(target, *unprivileged_ids)
     tmp_path.chmod(0o555)
     try:
-        result = rh.run_python(READ_ONLY_SAVER.format(directory=str(tmp_path), ids=unprivileged_ids))
+        result = rh.save_as(unprivileged_ids, tmp_path, "keep.vesk")
     finally:
         tmp_path.chmod(0o755)
-    assert result == ["PanicException", os_error_message(13, "PermissionDenied")]
+    assert result["error"] == "PanicException: " + os_error_message(13, "PermissionDenied")
     assert target.read_bytes() == b"old content"
     assert leftovers(tmp_path, "keep.vesk") == []
 

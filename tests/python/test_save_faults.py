@@ -228,24 +228,6 @@ def test_read_only_directory_and_unwritable_targets(unprivileged_ids):
 # ---------------------------------------------------------------------------
 # A file shared by a group: two users of it save over each other's file.
 
-SHARED_SAVER = """
-import json, os, revevu
-from reliability_helpers import LAB, become
-os.chdir({directory!r})  # the made-up user need not reach it from /
-become({user}, {user}, [LAB])
-protocol = revevu.Protocol()
-protocol.add_constant_signal({value})
-try:
-    protocol.save("run.vesk")
-    error = None
-except BaseException as raised:
-    error = str(raised)
-status = os.stat("run.vesk")
-print(json.dumps({{"error": error, "owner": [status.st_uid, status.st_gid], "mode": status.st_mode & 0o7777,
-                  "inode": status.st_ino}}))
-"""
-
-
 @pytest.mark.parametrize("mode", [0o664, 0o660, 0o2664], ids=oct)
 def test_group_shared_file_keeps_owner_group_and_mode(tmp_path, unprivileged_ids, mode):
     """Bob saves over Alice's file in their group's directory, then Alice
@@ -264,7 +246,7 @@ def test_group_shared_file_keeps_owner_group_and_mode(tmp_path, unprivileged_ids
     report = []
     for name, user, value in (("bob", rh.BOB, 0.25), ("alice", rh.ALICE, 0.5)):
         inode = os.stat(target).st_ino
-        result = run_python(SHARED_SAVER.format(directory=str(lab), user=user, value=value))
+        result = rh.save_as((user, user), lab, "run.vesk", groups=[rh.LAB], value=value)
         expected = revevu.Protocol()
         expected.add_constant_signal(value)
         expected.save(str(reference))
