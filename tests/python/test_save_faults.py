@@ -1,11 +1,12 @@
 """Faults while saving: a full file system, the file-size limit, a read-only
-directory or target for an unprivileged user, symbolic links, FIFOs and
-devices as targets, every file-system call of a save failing in turn, and a
-save killed at random points.
+directory or target for an unprivileged user, a file shared by a group and a
+directory's default ACL, symbolic links, FIFOs and devices as targets, every
+file-system call of a save failing in turn, and a save killed at random points.
 
-After each fault an existing target holds its old bytes, no temporary file is
-left, the protocol is unchanged and usable, and the next save to a good path
-succeeds.
+After each fault the failure is reported, an existing target holds its old
+bytes (or, written in place, the bytes written before the failure), no
+temporary file is left, the protocol is unchanged and usable, and the next
+save to a good path succeeds.
 """
 
 from __future__ import annotations
