@@ -9,7 +9,9 @@
 // the n-th counted call fails with `errno` (mode 0), returns 0 from a write
 // (mode 1), or, with n = 0, every write is cut to at most three bytes (mode 2).
 // revevu_fault_arm_named(name, errno) instead fails the first counted call of
-// that function. revevu_fault_trace() lists the counted calls, comma-separated.
+// that function. revevu_fault_trace() lists the counted calls, comma-separated;
+// a close of a descriptor that cannot have been written through (opened for
+// reading, or an O_PATH handle) is listed as "close(read-only)".
 // revevu_fault_refuse_tmpfile(errno), armed or not, makes every O_TMPFILE open
 // fail with `errno` (0: no longer), as a file system without unnamed files does.
 #include <dlfcn.h>
@@ -70,6 +72,12 @@ bool unnamed_file(int flags) {
 
 bool standard_stream(int fd) {
     return fd >= 0 && fd <= 2;
+}
+
+// Nothing can have been written through a descriptor opened for reading.
+bool read_only(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && ((flags & O_ACCMODE) == O_RDONLY || (flags & O_PATH) != 0);
 }
 
 template <typename Function>
@@ -219,6 +227,7 @@ REVEVU_FORWARD(ssize_t, fgetxattr, (int fd, const char* name, void* out, size_t 
 REVEVU_FORWARD(int, fsetxattr,
                (int fd, const char* name, const void* value, size_t size, int flags),
                (fd, name, value, size, flags))
+REVEVU_FORWARD(int, fremovexattr, (int fd, const char* name), (fd, name))
 REVEVU_FORWARD(int, access, (const char* path, int how), (path, how))
 REVEVU_FORWARD(int, faccessat, (int dir, const char* path, int how, int flags),
                (dir, path, how, flags))
@@ -262,7 +271,7 @@ REVEVU_FD_CALL(fdatasync)
 __attribute__((visibility("default"))) int close(int fd) {
     using Close = int (*)(int);
     static const auto next = real<Close>("close");
-    const bool fail = !standard_stream(fd) && strikes("close");
+    const bool fail = !standard_stream(fd) && strikes(read_only(fd) ? "close(read-only)" : "close");
     const int result = next(fd);
     return fail ? refuse<int>() : result;
 }

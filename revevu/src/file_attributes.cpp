@@ -5,9 +5,13 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 namespace revevu {
 namespace {
+
+// A file's access ACL, which a new file takes from its directory's default ACL.
+constexpr std::string_view kAccessAcl = "system.posix_acl_access";
 
 bool is_refusal(int error_number) {
     return error_number == EPERM || error_number == EACCES || error_number == EOPNOTSUPP;
@@ -45,6 +49,7 @@ AttributeCopy copy_extended_attributes(int from, int to) {
         return error == EOPNOTSUPP ? AttributeCopy{} : failure(error);
     }
     std::string value;
+    bool has_access_acl = false;
     // The names are NUL-terminated, one after the other.
     for (std::size_t at = 0; at < names.size();
          at += std::char_traits<char>::length(&names[at]) + 1) {
@@ -55,7 +60,13 @@ AttributeCopy copy_extended_attributes(int from, int to) {
             if (error == ENODATA) continue;  // removed since the listing
             return failure(error);
         }
+        has_access_acl = has_access_acl || name == kAccessAcl;
         if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0) return failure(errno);
+    }
+    // ENODATA: none was inherited; EOPNOTSUPP: no ACLs on this file system.
+    if (!has_access_acl && ::fremovexattr(to, kAccessAcl.data()) != 0 && errno != ENODATA &&
+        errno != EOPNOTSUPP) {
+        return failure(errno);
     }
     return {};
 }

@@ -11,7 +11,9 @@ struct AttributeCopy {
     int error = 0;  // any other failure's error number
 };
 
-// Copies every extended attribute of the open file `from` to the open file `to`.
+// Copies every extended attribute of the open file `from` to the open file
+// `to`, and removes the access ACL that `to` took from its directory's default
+// ACL when `from` has none: `to` ends with exactly `from`'s ACL.
 AttributeCopy copy_extended_attributes(int from, int to);
 
 }  // namespace revevu

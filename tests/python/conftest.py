@@ -170,6 +170,22 @@ def run_python(code: str, *, env: dict | None = None, timeout: float = 120) -> s
     )
 
 
+@pytest.fixture(scope="session")
+def unprivileged_ids():
+    """The (user, group) a child takes to give up root, or None when the tests
+    do not run as root; skips where a child cannot take other ids."""
+    if os.geteuid() != 0:
+        return None
+    import reliability_helpers as rh  # it imports this module
+
+    probe = f"from reliability_helpers import become\nbecome({rh.ALICE}, {rh.ALICE}, [{rh.LAB}])\nprint(1)"
+    try:
+        rh.run_python(probe)
+    except AssertionError as error:
+        pytest.skip(f"a child cannot take made-up user ids here: {str(error)[-200:]}")
+    return (rh.ALICE, rh.ALICE)
+
+
 def pytest_configure(config):
     config.addinivalue_line("markers", "slow: takes seconds; deselect with -m 'not slow'")
 

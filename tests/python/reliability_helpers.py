@@ -390,6 +390,47 @@ def scratch_dir_root() -> str | None:
 
 
 # ---------------------------------------------------------------------------
+# Other users, made up: ids that need no account.
+
+ALICE, BOB, LAB = 4242, 4243, 4300  # two users and the group they share
+
+
+def become(user: int, group: int, groups=()) -> None:
+    """Gives up root for these ids. A child calls it once its imports are
+    done, so that an interpreter and a module private to root still load."""
+    os.setgroups(list(groups))
+    os.setgid(group)
+    os.setuid(user)
+
+
+SAVER = """
+import json, os, revevu
+from reliability_helpers import become
+os.chdir({directory!r})  # a made-up user need not reach it from /
+if {ids!r}:
+    become(*{ids!r}, {groups!r})
+protocol = revevu.Protocol()
+protocol.add_constant_signal({value!r})
+try:
+    protocol.save({name!r})
+    error = None
+except BaseException as raised:
+    error = f"{{type(raised).__name__}}: {{raised}}"
+status = os.stat({name!r})
+print(json.dumps({{"error": error, "owner": [status.st_uid, status.st_gid], "mode": status.st_mode & 0o7777,
+                  "inode": status.st_ino}}))
+"""
+
+
+def save_as(ids, directory, name: str, *, groups=(), value: float = 0.0) -> dict:
+    """Saves a protocol of one constant signal to `name` in `directory`, in a
+    child that first takes the ids (user, group) and `groups` unless `ids` is
+    None: its error ("PanicException: ...", or None) and the file's owner,
+    mode and inode afterwards."""
+    return run_python(SAVER.format(directory=str(directory), ids=ids, groups=list(groups), name=name, value=value))
+
+
+# ---------------------------------------------------------------------------
 # A fixed protocol, built on the module and on the model side by side.
 
 
@@ -433,7 +474,8 @@ def _listing(directories) -> dict:
 
 
 def check_save(
-    protocol, model, target, expected, *, old_content, good_dir, watch=(), also_after_failure=(), around=None
+    protocol, model, target, expected, *, old_content, good_dir, watch=(), also_after_failure=(), around=None,
+    outcomes=None,
 ):
     """Saves to `target` and returns what went wrong (an empty list when nothing).
 
@@ -442,7 +484,8 @@ def check_save(
     `old_content` (None: no file) or one of `also_after_failure`, no new file
     in the target's directory or in `watch`, and a protocol that still matches
     the model and saves to `good_dir` (skipped when None). `around` is a
-    context manager factory wrapped around the one save under test."""
+    context manager factory wrapped around the one save under test; the
+    save's outcome (its exception, or None) is appended to `outcomes`."""
     problems = []
     # A device or FIFO has no content to compare (reading /dev/full never ends).
     special = os.path.exists(target) and not os.path.isfile(target)
@@ -455,6 +498,8 @@ def check_save(
             protocol.save(target)
         except BaseException as error:  # the module's PanicException derives from BaseException
             raised = error
+    if outcomes is not None:
+        outcomes.append(raised)
     accepted = {expected} if expected is None or isinstance(expected, str) else set(expected)
     if raised is None:
         if None not in accepted:
@@ -471,8 +516,11 @@ def check_save(
             problems.append(f"a failed save created {target!r}")
         if old_content is not None and content != old_content and content not in also_after_failure:
             problems.append(f"a failed save changed {target!r}")
-        if _listing(directories) != before:
-            problems.append(f"a failed save left files behind: {before} -> {_listing(directories)}")
+        after = _listing(directories)
+        if not existed and not special and content in also_after_failure:  # the new file took its name
+            after[os.path.dirname(os.path.abspath(target))].remove(os.path.basename(target))
+        if after != before:
+            problems.append(f"a failed save left files behind: {before} -> {after}")
     if str(protocol) != model.text():
         problems.append("the protocol's record changed")
     if good_dir is None:

@@ -1,11 +1,12 @@
 """Faults while saving: a full file system, the file-size limit, a read-only
-directory or target for an unprivileged user, symbolic links, FIFOs and
-devices as targets, every file-system call of a save failing in turn, and a
-save killed at random points.
+directory or target for an unprivileged user, a file shared by a group and a
+directory's default ACL, symbolic links, FIFOs and devices as targets, every
+file-system call of a save failing in turn, and a save killed at random points.
 
-After each fault an existing target holds its old bytes, no temporary file is
-left, the protocol is unchanged and usable, and the next save to a good path
-succeeds.
+After each fault the failure is reported, an existing target holds its old
+bytes (or, written in place, the bytes written before the failure), no
+temporary file is left, the protocol is unchanged and usable, and the next
+save to a good path succeeds.
 """
 
 from __future__ import annotations
@@ -14,15 +15,14 @@ import contextlib
 import errno
 import os
 import pathlib
-import pwd
 import random
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
 import time
-from dataclasses import dataclass
 
 import numpy as np
 import pytest
@@ -178,8 +178,10 @@ def test_file_size_limit(work):
 
 UNPRIVILEGED_CHILD = """
 import json, os, numpy as np, revevu
-from reliability_helpers import check_save, os_error_message, scripted_protocol
+from reliability_helpers import become, check_save, os_error_message, scripted_protocol
 protocol, model = scripted_protocol(revevu, np)
+if {ids!r}:
+    become(*{ids!r})
 denied = os_error_message(13, "PermissionDenied")
 problems = []
 for target, old, may_write in {cases!r}:
@@ -189,57 +191,25 @@ print(json.dumps({{"problems": problems}}))
 """
 
 
-@dataclass
-class Unprivileged:
-    """How to run a child without the power to override file permissions."""
-
-    user: int | None  # run as this user
-    prefix: tuple  # or through this command
-    own: tuple  # owner (uid, gid) of the child's own files
-    foreign: tuple | None  # owner of another user's file
-
-
-def unprivileged_runner() -> Unprivileged:
-    if os.geteuid() != 0:
-        return Unprivileged(None, (), (os.geteuid(), os.getegid()), None)
-    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)}
-    probe = [sys.executable, "-c", "import revevu, numpy"]
-    try:
-        nobody = pwd.getpwnam("nobody")
-        if subprocess.run(probe, user=nobody.pw_uid, env=env, capture_output=True, cwd="/").returncode == 0:
-            return Unprivileged(nobody.pw_uid, (), (nobody.pw_uid, nobody.pw_gid), (0, 0))
-    except KeyError:
-        nobody = None
-    except OSError:  # the interpreter itself is out of its reach
-        pass
-    # Root without the capabilities that bypass permission checks is bound by
-    # them like any other owner (used when the interpreter is private to root).
-    prefix = ("setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--")
-    if shutil.which("setpriv") and subprocess.run([*prefix, *probe], env=env, capture_output=True).returncode == 0:
-        other = (nobody.pw_uid, nobody.pw_gid) if nobody else (65534, 65534)
-        return Unprivileged(None, prefix, (0, 0), other)
-    pytest.skip("no way to run an unprivileged child here (no usable 'nobody', no setpriv)")
-
-
-def test_read_only_directory_and_unwritable_targets():
-    runner = unprivileged_runner()
-    scratch = tempfile.mkdtemp(prefix="revevu-perm-")
+def test_read_only_directory_and_unwritable_targets(unprivileged_ids):
+    own = unprivileged_ids or (os.geteuid(), os.getegid())
+    scratch = tempfile.mkdtemp(prefix="revevu-perm-")  # reachable from / by the child's made-up user
     good, read_only_dir, writable_dir = (os.path.join(scratch, n) for n in ("good", "read-only", "writable"))
     # (target, owner, mode, old content or None, whether a save may write it in place)
     cases = [
         (os.path.join(read_only_dir, "new.vesk"), None, None, None, False),
-        (os.path.join(read_only_dir, "locked.vesk"), runner.own, 0o444, OLD, False),
-        (os.path.join(writable_dir, "locked.vesk"), runner.own, 0o444, OLD, False),
+        (os.path.join(read_only_dir, "locked.vesk"), own, 0o444, OLD, False),
+        (os.path.join(writable_dir, "locked.vesk"), own, 0o444, OLD, False),
         # Its own writable file in a read-only directory: refused, or written whole in place.
-        (os.path.join(read_only_dir, "open.vesk"), runner.own, 0o644, OLD, True),
+        (os.path.join(read_only_dir, "open.vesk"), own, 0o644, OLD, True),
     ]
-    if runner.foreign:  # another user's file, in a directory the child may write
-        cases.append((os.path.join(writable_dir, "theirs.vesk"), runner.foreign, 0o644, OLD, False))
+    if unprivileged_ids:  # another user's file, in a directory the child may write
+        cases.append((os.path.join(writable_dir, "theirs.vesk"), (rh.BOB, rh.BOB), 0o644, OLD, False))
     try:
         os.chmod(scratch, 0o755)
         for d in (good, read_only_dir, writable_dir):
             os.mkdir(d)
-            os.chown(d, *runner.own)
+            os.chown(d, *own)
         for target, owner, mode, old, _ in cases:
             if old is not None:
                 write(target, old)
@@ -247,13 +217,83 @@ def test_read_only_directory_and_unwritable_targets():
                 os.chmod(target, mode)
         os.chmod(read_only_dir, 0o555)
         child_cases = [(target, old, may_write) for target, _, _, old, may_write in cases]
-        result = run_python(UNPRIVILEGED_CHILD.format(cases=child_cases, good=good), user=runner.user, prefix=runner.prefix)
+        result = run_python(UNPRIVILEGED_CHILD.format(ids=unprivileged_ids, cases=child_cases, good=good))
         injected(result["problems"], count=len(cases))
-        if runner.foreign:
-            assert os.stat(cases[-1][0]).st_uid == runner.foreign[0], "another user's file changed hands"
+        if unprivileged_ids:
+            assert os.stat(cases[-1][0]).st_uid == rh.BOB, "another user's file changed hands"
     finally:
         os.chmod(read_only_dir, 0o755)
         shutil.rmtree(scratch)
+
+
+# ---------------------------------------------------------------------------
+# A file shared by a group: two users of it save over each other's file.
+
+@pytest.mark.parametrize("mode", [0o664, 0o660, 0o2664], ids=oct)
+def test_group_shared_file_keeps_owner_group_and_mode(tmp_path, unprivileged_ids, mode):
+    """Bob saves over Alice's file in their group's directory, then Alice
+    saves again: the file stays hers, in the group, with its mode."""
+    if unprivileged_ids is None:
+        pytest.skip("two made-up users need root to start from")
+    lab = tmp_path / "lab"
+    lab.mkdir()
+    os.chown(lab, 0, rh.LAB)
+    os.chmod(lab, 0o775)  # the group may write it; no set-group-id bit
+    target = lab / "run.vesk"
+    write(target)
+    os.chown(target, rh.ALICE, rh.LAB)
+    os.chmod(target, mode)
+    reference = tmp_path / "reference.vesk"
+    report = []
+    for name, user, value in (("bob", rh.BOB, 0.25), ("alice", rh.ALICE, 0.5)):
+        inode = os.stat(target).st_ino
+        result = rh.save_as((user, user), lab, "run.vesk", groups=[rh.LAB], value=value)
+        expected = revevu.Protocol()
+        expected.add_constant_signal(value)
+        expected.save(str(reference))
+        assert result["error"] is None, f"{name}'s save failed: {result['error']}"
+        assert (tuple(result["owner"]), result["mode"]) == ((rh.ALICE, rh.LAB), mode), f"after {name}'s save"
+        assert target.read_bytes() == reference.read_bytes(), f"{name}'s save wrote other bytes"
+        way = "in place" if result["inode"] == inode else "replaced"
+        report.append(f"{name} saved: {result['owner'][0]}:{result['owner'][1]} {oct(result['mode'])} ({way})")
+    assert sorted(os.listdir(lab)) == ["run.vesk"]
+    print("; ".join(report))
+
+
+ACCESS_ACL, DEFAULT_ACL = "system.posix_acl_access", "system.posix_acl_default"
+USER_OBJ, USER, GROUP_OBJ, MASK, OTHER, NO_ID = 0x01, 0x02, 0x04, 0x10, 0x20, 0xFFFFFFFF
+
+
+def acl(*entries) -> bytes:
+    """A POSIX ACL as its extended attribute holds it: version 2, then each
+    entry's tag, permissions and id, in the order of tag and id."""
+    return struct.pack("<I", 2) + b"".join(struct.pack("<HHI", *entry) for entry in entries)
+
+
+@pytest.mark.parametrize(
+    "own_acl",
+    [None, acl((USER_OBJ, 6, NO_ID), (USER, 4, rh.BOB), (GROUP_OBJ, 4, NO_ID), (MASK, 4, NO_ID), (OTHER, 0, NO_ID))],
+    ids=["without-acl", "with-its-own-acl"],
+)
+def test_replaced_file_keeps_exactly_its_acl(work, own_acl):
+    """The directory's default ACL would give a new file an ACL of its own."""
+    protocol, model, target_dir, _ = work
+    target = os.path.join(target_dir, "run.vesk")
+    write(target)
+    os.chmod(target, 0o640)
+    default = acl((USER_OBJ, 7, NO_ID), (USER, 6, rh.ALICE), (GROUP_OBJ, 5, NO_ID), (MASK, 7, NO_ID), (OTHER, 5, NO_ID))
+    try:
+        if own_acl:
+            os.setxattr(target, ACCESS_ACL, own_acl)
+        os.setxattr(target_dir, DEFAULT_ACL, default)
+    except OSError as error:
+        pytest.skip(f"no ACLs here: {error}")
+    mode = stat.S_IMODE(os.stat(target).st_mode)
+    protocol.save(target)
+    kept = os.getxattr(target, ACCESS_ACL) if ACCESS_ACL in os.listxattr(target) else None
+    assert (kept, stat.S_IMODE(os.stat(target).st_mode)) == (own_acl, mode)
+    with open(target, "rb") as f:
+        assert f.read() == model.file_bytes()
 
 
 # ---------------------------------------------------------------------------
@@ -359,23 +399,26 @@ def test_replacing_a_file_keeps_its_permission_bits_and_owner(work):
 # ---------------------------------------------------------------------------
 # Every file-system call of a save failing once, through a preloaded library.
 
+# The calls of a save whose failure may pass unreported, and why. Every other
+# injected failure must be reported; EINTR only where the call is retried.
+TOLERATED = {
+    "close(read-only)": "nothing was written through it: the directory's handles, the old file read for its attributes",
+    "close after publication": "the new file was flushed before it took the target's name",
+}
+RETRIED_ON_EINTR = ("open", "__open", "write", "pwrite", "fsync", "fdatasync", "close")
+
 INJECTION_CHILD = """
 import contextlib, ctypes, errno, json, os, numpy as np, revevu
 from reliability_helpers import UNWRAP, FrozenModel, check_save, os_error_message, scripted_protocol
 shim = ctypes.CDLL({shim!r})
 shim.revevu_fault_trace.restype = ctypes.c_char_p
-target_dir, good = {target_dir!r}, {good!r}
+target_dir, good, scenario, old = {target_dir!r}, {good!r}, {scenario!r}, {old!r}
 target = os.path.join(target_dir, "run.vesk")
-# Long enough (about 530 kB) to be written in several pieces.
-protocol, model = scripted_protocol(revevu, np, duration=40.0)
+second_name = os.path.join(target_dir, "other.vesk")
+# Every kind of signal, about 27 kB: many pieces when writes are cut short.
+protocol, model = scripted_protocol(revevu, np, duration=2.0)
 model = FrozenModel(model)
 new = model.file_bytes()
-
-def fresh_target():
-    with open(target, "wb") as f:
-        f.write({old!r})
-    if ATTRIBUTE:
-        os.setxattr(target, *ATTRIBUTE)
 
 # An extended attribute on the target brings the calls that copy it into play.
 ATTRIBUTE = ("user.revevu-test", b"kept")
@@ -385,6 +428,19 @@ except OSError:
     ATTRIBUTE = None
 shim.revevu_fault_refuse_tmpfile({refuse_tmpfile})
 
+def fresh_target():
+    for path in (target, second_name):
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(path)
+    if scenario == "new-target":
+        return
+    with open(target, "wb") as f:
+        f.write(old)
+    if ATTRIBUTE:
+        os.setxattr(target, *ATTRIBUTE)
+    if scenario == "in-place":
+        os.link(target, second_name)  # a second name: written in place
+
 @contextlib.contextmanager
 def armed(arm, *arguments):
     arm(*arguments)
@@ -393,68 +449,85 @@ def armed(arm, *arguments):
     finally:
         shim.revevu_fault_disarm()
 
+class PrefixOf:
+    # In place, a failed save leaves the bytes written before the failure.
+    def __contains__(self, content):
+        return isinstance(content, bytes) and new.startswith(content)
+
+def after_failure(call_number):
+    if scenario == "in-place":
+        return PrefixOf()
+    # Once the new file is in place, a failure of a later step cannot undo it.
+    return (new,) if call_number > published_at else ()
+
+outcomes = []
+
 def checked_save(expected, also_after_failure, arm, *arguments):
-    problems = check_save(protocol, model, target, expected, old_content={old!r}, good_dir=good,
-                          also_after_failure=also_after_failure, around=lambda: armed(arm, *arguments))
-    if ATTRIBUTE and ATTRIBUTE[0] not in os.listxattr(target):
+    problems = check_save(protocol, model, target, expected, old_content=None if scenario == "new-target" else old,
+                          good_dir=good, also_after_failure=also_after_failure, outcomes=outcomes,
+                          around=lambda: armed(arm, *arguments))
+    if ATTRIBUTE and scenario != "new-target" and ATTRIBUTE[0] not in os.listxattr(target):
         problems.append("the target lost its extended attribute")
     return problems
-
-def save_with(call_number, error_number, mode):
-    return checked_save(expected(call_number, error_number, mode), after_failure(call_number),
-                        shim.revevu_fault_arm, call_number, error_number, mode)
 
 fresh_target()
 shim.revevu_fault_arm(0, 0, 0)
 protocol.save(target)
 shim.revevu_fault_disarm()
 calls = shim.revevu_fault_trace().decode().split(",")
-renamed_at = min((i + 1 for i, c in enumerate(calls) if c.startswith(("rename", "linkat"))), default=len(calls) + 1)
+publishing = ("renameat", "linkat") if scenario == "new-target" else ("renameat",)
+published_at = min((i + 1 for i, c in enumerate(calls) if c.startswith(publishing)), default=len(calls) + 1)
 first_write = min((i + 1 for i, c in enumerate(calls) if "write" in c), default=None)
 
-def expected(call_number, error_number, mode):
-    if mode == 2:
+def tolerated(call_number):
+    call = calls[call_number - 1]
+    return call == "close(read-only)" or (call == "close" and call_number > published_at)
+
+def expected(call_number, error_number):
+    if error_number == errno.EINTR and calls[call_number - 1].startswith({retried!r}):
         return None
-    if mode == 1:
-        return UNWRAP + 'Error {{ kind: WriteZero, message: "failed to write whole buffer" }}'
     kinds = {{errno.EIO: "Uncategorized", errno.ENOSPC: "StorageFull", errno.EINTR: "Interrupted"}}
-    failing = calls[call_number - 1]
-    if error_number == errno.EINTR and failing.startswith(("open", "write", "pwrite", "__open")):
-        return None  # retried
-    # A failure some callers may tolerate (closing, removing a temporary file) may pass.
-    return {{os_error_message(error_number, kinds[error_number]), None}}
+    message = os_error_message(error_number, kinds[error_number])
+    return {{message, None}} if tolerated(call_number) else message
 
-def after_failure(call_number):
-    # Once the new file is in place, a failure of a later step cannot undo it.
-    return (new,) if call_number > renamed_at else ()
-
-problems, injected = [], 0
+problems, tally = [], {{"injected": 0, "reported": 0, "retried": 0, "tolerated": 0, "in_place": 0}}
 for error_number in (errno.EIO, errno.ENOSPC, errno.EINTR):
     for call_number in range(1, len(calls) + 1):
         fresh_target()
-        found = save_with(call_number, error_number, 0)
-        injected += 1
-        if calls[call_number - 1].startswith("unlink"):
-            found = [p for p in found if "left files behind" not in p]
+        wanted = expected(call_number, error_number)
+        found = checked_save(wanted, after_failure(call_number), shim.revevu_fault_arm, call_number, error_number, 0)
+        tally["injected"] += 1
+        if outcomes[-1] is not None:
+            tally["reported"] += 1
+        else:
+            tally["retried" if wanted is None else "tolerated"] += 1
         problems += [f"{{calls[call_number - 1]}} #{{call_number}} errno {{error_number}}: {{p}}" for p in found]
 if first_write:
     fresh_target()
-    problems += ["write returning 0: " + p for p in save_with(first_write, 0, 1)]
+    write_zero = UNWRAP + 'Error {{ kind: WriteZero, message: "failed to write whole buffer" }}'
+    found = checked_save(write_zero, after_failure(first_write), shim.revevu_fault_arm, first_write, 0, 1)
+    problems += ["write returning 0: " + p for p in found]
     fresh_target()
-    problems += ["short writes: " + p for p in save_with(0, 0, 2)]
-    injected += 2
-# An attribute that cannot be copied (not permitted, not supported) is kept by
-# writing in place rather than dropped with the old file.
-for call in ("fgetxattr", "fsetxattr") if ATTRIBUTE else ():
-    for error_number in (errno.EPERM, errno.EOPNOTSUPP):
+    problems += ["short writes: " + p for p in checked_save(None, (), shim.revevu_fault_arm, 0, 0, 2)]
+    tally["injected"] += 2
+    tally["reported"] += outcomes[-2] is not None
+    tally["retried"] += outcomes[-1] is None  # each short write is followed by the rest
+# What the new file cannot be given (an attribute not permitted or not
+# supported, an owner or group this process may not give) is kept by writing
+# in place rather than dropped with the old file.
+REFUSALS = {{"fgetxattr": (errno.EPERM, errno.EOPNOTSUPP), "fsetxattr": (errno.EPERM, errno.EOPNOTSUPP),
+            "fremovexattr": (errno.EPERM,), "fchown": (errno.EPERM, errno.EINVAL)}}
+for call, numbers in REFUSALS.items() if scenario in ("unnamed-file", "named-temporary-file") else ():
+    for error_number in numbers if call in calls else ():
         fresh_target()
         inode = os.stat(target).st_ino
         found = checked_save(None, (), shim.revevu_fault_arm_named, call.encode(), error_number)
         if os.stat(target).st_ino != inode:
             found.append("replaced rather than written in place")
         problems += [f"{{call}} refused with errno {{error_number}}: {{p}}" for p in found]
-        injected += 1
-print(json.dumps({{"calls": calls, "problems": problems, "injected": injected, "attribute": bool(ATTRIBUTE)}}))
+        tally["injected"] += 1
+        tally["in_place"] += outcomes[-1] is None and not found
+print(json.dumps({{"calls": calls, "problems": problems, "attribute": bool(ATTRIBUTE), **tally}}))
 """
 
 
@@ -475,17 +548,25 @@ def fault_shim(tmp_path_factory):
     return out
 
 
-@pytest.mark.parametrize("refuse_tmpfile", [0, errno.EOPNOTSUPP], ids=["unnamed-file", "named-temporary-file"])
-def test_every_file_call_of_save_failing_once(work, fault_shim, refuse_tmpfile):
+@pytest.mark.parametrize(
+    "scenario, refuse_tmpfile",
+    [("unnamed-file", 0), ("named-temporary-file", errno.EOPNOTSUPP), ("in-place", 0), ("new-target", 0)],
+    ids=lambda v: v if isinstance(v, str) else None,
+)
+def test_every_file_call_of_save_failing_once(work, fault_shim, scenario, refuse_tmpfile):
     _, _, target_dir, good = work
-    code = INJECTION_CHILD.format(shim=fault_shim, target_dir=target_dir, good=good, old=OLD,
-                                  refuse_tmpfile=refuse_tmpfile)
+    code = INJECTION_CHILD.format(shim=fault_shim, target_dir=target_dir, good=good, old=OLD, scenario=scenario,
+                                  refuse_tmpfile=refuse_tmpfile, retried=RETRIED_ON_EINTR)
     result = run_python(code, extra_preload=fault_shim)
-    assert any("write" in c for c in result["calls"]), f"no write of save was seen: {result['calls']}"
-    if result["attribute"]:
-        assert {"flistxattr", "fgetxattr", "fsetxattr"} <= set(result["calls"]), result["calls"]
+    calls = result["calls"]
+    assert any("write" in c for c in calls), f"no write of save was seen: {calls}"
+    assert "fsync" in calls and "close" in calls, f"the written file is not flushed and closed: {calls}"
+    if result["attribute"] and scenario in ("unnamed-file", "named-temporary-file"):
+        assert {"flistxattr", "fgetxattr", "fsetxattr"} <= set(calls), calls
     FAULTS["injected"] += result["injected"]
-    print(f"save's file calls: {result['calls']}; {result['injected']} faults injected")
+    print(f"{scenario}: save's file calls {calls}; {result['injected']} faults injected: {result['reported']} reported,"
+          f" {result['retried']} retried (EINTR, short writes), {result['tolerated']} tolerated"
+          f" ({', '.join(TOLERATED)}), {result['in_place']} refusals written in place")
     assert result["problems"] == []
 
 

@@ -1,0 +1,91 @@
+#include "file_errors.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace revevu {
+namespace {
+
+constexpr std::pair<int, std::string_view> kErrorKinds[] = {
+    {EPERM, "PermissionDenied"},
+    {ENOENT, "NotFound"},
+    {EINTR, "Interrupted"},
+    {E2BIG, "ArgumentListTooLong"},
+    {EAGAIN, "WouldBlock"},
+    {ENOMEM, "OutOfMemory"},
+    {EACCES, "PermissionDenied"},
+    {EBUSY, "ResourceBusy"},
+    {EEXIST, "AlreadyExists"},
+    {EXDEV, "CrossesDevices"},
+    {ENOTDIR, "NotADirectory"},
+    {EISDIR, "IsADirectory"},
+    {EINVAL, "InvalidInput"},
+    {ETXTBSY, "ExecutableFileBusy"},
+    {EFBIG, "FileTooLarge"},
+    {ENOSPC, "StorageFull"},
+    {ESPIPE, "NotSeekable"},
+    {EROFS, "ReadOnlyFilesystem"},
+    {EMLINK, "TooManyLinks"},
+    {EPIPE, "BrokenPipe"},
+    {EDEADLK, "Deadlock"},
+    {ENAMETOOLONG, "InvalidFilename"},
+    {ENOSYS, "Unsupported"},
+    {ENOTEMPTY, "DirectoryNotEmpty"},
+    {ELOOP, "FilesystemLoop"},
+    {EOPNOTSUPP, "Unsupported"},
+    {EADDRINUSE, "AddrInUse"},
+    {EADDRNOTAVAIL, "AddrNotAvailable"},
+    {ENETDOWN, "NetworkDown"},
+    {ENETUNREACH, "NetworkUnreachable"},
+    {ECONNABORTED, "ConnectionAborted"},
+    {ECONNRESET, "ConnectionReset"},
+    {ENOTCONN, "NotConnected"},
+    {ETIMEDOUT, "TimedOut"},
+    {ECONNREFUSED, "ConnectionRefused"},
+    {EHOSTUNREACH, "HostUnreachable"},
+    {EINPROGRESS, "InProgress"},
+    {ESTALE, "StaleNetworkFileHandle"},
+    {EDQUOT, "QuotaExceeded"},
+};
+
+// strerror_r is the XSI or the GNU variant depending on the C library's
+// feature macros; these overloads take either result.
+[[maybe_unused]] const char* strerror_text(int, const char* buffer) {
+    return buffer[0] != '\0' ? buffer : "Unknown error";
+}
+[[maybe_unused]] const char* strerror_text(const char* text, const char*) {
+    return text;
+}
+
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out += '"';
+}
+
+}  // namespace
+
+std::string_view error_kind_name(int error_number) {
+    for (const auto& [number, name] : kErrorKinds) {
+        if (number == error_number) return name;
+    }
+    return "Uncategorized";
+}
+
+std::string describe_os_error(int error_number) {
+    char buffer[256] = "";
+    const char* text = strerror_text(::strerror_r(error_number, buffer, sizeof buffer), buffer);
+    return "Os { code: " + std::to_string(error_number) +
+           ", kind: " + std::string(error_kind_name(error_number)) + ", message: " + quoted(text) +
+           " }";
+}
+
+std::string describe_error(std::string_view kind, std::string_view message) {
+    return "Error { kind: " + std::string(kind) + ", message: " + quoted(message) + " }";
+}
+
+}  // namespace revevu

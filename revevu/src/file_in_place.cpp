@@ -1,0 +1,25 @@
+#include "file_in_place.hpp"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+#include "file_descriptor.hpp"
+#include "file_errors.hpp"
+
+namespace revevu {
+
+MaybeError write_in_place(int directory, const std::string& name, const Content& content) {
+    FileDescriptor file(open_at(directory, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
+    if (file.get() < 0) return describe_os_error(errno);
+    if (MaybeError error = write_content(file.get(), content)) return error;
+    // A network file system reports a full quota or a lost server only here
+    // and at the close. EINVAL: a FIFO, socket or device, nothing to flush.
+    if (const int error = flush_file(file.get()); error != 0 && error != EINVAL) {
+        return describe_os_error(error);
+    }
+    if (const int error = file.close_checked()) return describe_os_error(error);
+    return std::nullopt;
+}
+
+}  // namespace revevu
