@@ -16,15 +16,15 @@ ReplacingFile::~ReplacingFile() {
 
 int ReplacingFile::open(const std::string& path) {
     path_ = path;
+    // A hidden name in the same folder, of its own length (the target's name
+    // may already be as long as a name can be), unique by process and counter.
     const std::size_t slash = path.rfind('/');
-    const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-    // A hidden name beside the target, made unique by the process and a counter.
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const auto seed = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = path.substr(0, name_start) + "." + path.substr(name_start) +
-                                      ".tmp-" + std::to_string(::getpid()) + "-" +
-                                      std::to_string((seed + attempt) % 1000000);
+        const std::string candidate = folder + ".vesk-" + std::to_string(::getpid()) + "-" +
+                                      std::to_string((seed + attempt) % 1000000) + ".tmp";
         fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             temporary_ = candidate;

@@ -2,11 +2,9 @@
 
 #include <cstdint>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "crc32.hpp"
-#include "npz_writer.hpp"
 
 namespace vesk {
 namespace {
@@ -47,19 +45,6 @@ TEST(Crc32, MatchesTheBitwiseDefinitionAtAnyOffsetLengthAndSplit) {
             pieces.update({p + cut, length - cut});
             ASSERT_EQ(pieces.value(), bitwise_crc32(p, length)) << start << " " << length;
         }
-    }
-}
-
-// NumPy needs the data to start at a multiple of 16 and the header to end
-// in a line break; it writes multiples of 64.
-TEST(NpyHeader, PaddedToSixtyFourBytesEndingInALineBreak) {
-    for (const std::uint64_t count : {0ull, 1ull, 9000000ull, 18446744073709551615ull}) {
-        const std::string header = npy_int16_header(count);
-        EXPECT_EQ(header.size() % 64, 0u) << count;
-        EXPECT_EQ(header.back(), '\n');
-        EXPECT_EQ(header.substr(0, 8), std::string("\x93NUMPY\x01\x00", 8));
-        EXPECT_EQ(header[8] + 256 * header[9], static_cast<int>(header.size()) - 10);
-        EXPECT_NE(header.find("'shape': (" + std::to_string(count) + ",)"), std::string::npos);
     }
 }
 

@@ -55,8 +55,6 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 INSTANTIATE_TEST_SUITE_P(
     Table, Refusals,
     ::testing::Values(
-        Refusal{"SupplyVoltage", [](Settings& s) { s.machine_config.supply_voltage = 90.0; },
-                "machine_config.supply_voltage", "90.0"},
         Refusal{"CoilName", [](Settings& s) { s.machine_config.coils[0].name = "Coil 2"; },
                 "machine_config.coils[0].name", "\"Coil 2\""},
         Refusal{"TuningDeepInside",
@@ -66,12 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "machine_config.coils", "2 entries"},
         Refusal{"NegativeZeroCapacitor", [](Settings& s) { s.machine_config.capacitors[0] = -0.0; },
                 "machine_config.capacitors[0]", "-0.0"},
-        Refusal{"IntensityAbove", [](Settings& s) { s.intensity = 1.5; }, "intensity", "1.5"},
         Refusal{"IntensityNaN", [](Settings& s) { s.intensity = NaN; }, "intensity", "NaN"},
-        Refusal{"DurationZero", [](Settings& s) { s.session_duration = 0.0; }, "session_duration",
-                "0.0 s"},
-        Refusal{"DurationAbove", [](Settings& s) { s.session_duration = 1800.5; },
-                "session_duration", "1800.5 s"},
         Refusal{"DurationNaN", [](Settings& s) { s.session_duration = NaN; }, "session_duration",
                 "NaN s"},
         Refusal{"NoSignals", [](Settings& s) { s.signals.clear(); }, "signals", "[]"},
@@ -84,9 +77,6 @@ INSTANTIATE_TEST_SUITE_P(
                     s.signals.push_back(ArbitrarySignalParams{std::move(samples)});
                 },
                 "signals[1].Arbitrary.samples[17]", "-5"},
-        Refusal{"TooFewSamples",
-                [](Settings& s) { s.signals.push_back(ArbitrarySignalParams{codes(49)}); },
-                "signals[1].Arbitrary.samples", "[49 samples]"},
         Refusal{"TooManySamples",
                 [](Settings& s) { s.signals.push_back(ArbitrarySignalParams{codes(9000001)}); },
                 "signals[1].Arbitrary.samples", "[9000001 samples]"},
@@ -139,28 +129,6 @@ TEST(DurationForSamples, EveryCountWithinTheLimitsAndNoOther) {
          {std::uint64_t{0}, shortest - 1, longest + 1, std::numeric_limits<std::uint64_t>::max()}) {
         EXPECT_FALSE(duration_for_samples(n).has_value()) << n;
     }
-}
-
-// Arbitrary signals of three lengths, none that of the file's duration: each
-// gets a duration of its own, and the file's comes last.
-TEST(Plan, SetsADurationForEachArbitraryLengthThenTheFilesOwn) {
-    Settings s = sound_record();
-    s.session_duration = 2.0;
-    for (const std::size_t n : {351u, 351u, 50u}) {
-        s.signals.push_back(ArbitrarySignalParams{codes(n)});
-    }
-    const auto plan = std::get<RebuildPlan>(plan_rebuild(s));
-    std::vector<std::uint64_t> counts;  // sample count set before each add_arbitrary_signal
-    double duration = 60.0;
-    for (const ApiCall& call : plan.calls) {
-        if (call.method == "set_session_duration") {
-            duration = std::get<double>(call.arguments.at(0).value);
-        } else if (call.method == "add_arbitrary_signal") {
-            counts.push_back(sample_count(duration));
-        }
-    }
-    EXPECT_EQ(counts, (std::vector<std::uint64_t>{351, 351, 50}));
-    EXPECT_EQ(duration, 2.0);
 }
 
 }  // namespace

@@ -9,15 +9,20 @@ from hypothesis import strategies as st
 from revevu import Channel, Coil, Protocol
 
 U64_MAX = 2**64 - 1
-LONGEST_RANDOM_SIGNAL = 10_000  # samples; longer ones come from the examples and benchmarks
+LONGEST_RANDOM_SIGNAL = 10_000  # samples; a longer session is shortened first
 
 
 def float_from_bits(bits: int) -> float:
     return struct.unpack("<d", struct.pack("<Q", bits))[0]
 
 
-# Any bit pattern, NaN payloads and signs included, beside hypothesis' own floats.
-any_float = st.one_of(st.floats(), st.integers(0, U64_MAX).map(float_from_bits))
+# Hypothesis' own floats, any bit pattern, and NaNs of every sign and payload.
+nan_bits = st.tuples(st.integers(0, 1), st.integers(1, 2**52 - 1)).map(
+    lambda sign_payload: (sign_payload[0] << 63) | 0x7FF0000000000000 | sign_payload[1]
+)
+any_float = st.one_of(
+    st.floats(), st.integers(0, U64_MAX).map(float_from_bits), nan_bits.map(float_from_bits)
+)
 u64 = st.integers(0, U64_MAX)
 edits = st.one_of(
     st.tuples(st.just("add_constant_signal"), st.tuples(any_float)),
@@ -42,8 +47,12 @@ edits = st.one_of(
         st.just("set_session_duration"),
         st.tuples(st.one_of(st.floats(0.01, 0.2), st.sampled_from([0.01, 0.07, 60.0, 1800.0]))),
     ),
-    # A seed for samples of the session's length, codes 0 and 32767 among them.
-    st.tuples(st.just("add_arbitrary_signal"), st.tuples(st.integers(0, 2**32 - 1))),
+    # A seed for samples of the session's length, codes 0 and 32767 among them,
+    # and a short duration to set first when the session is long.
+    st.tuples(
+        st.just("add_arbitrary_signal"),
+        st.tuples(st.integers(0, 2**32 - 1), st.floats(0.01, 2.0)),
+    ),
 )
 
 
@@ -62,7 +71,7 @@ def build(script, target_machine: bool = False) -> Protocol:
     for name, args in script:
         if name == "add_arbitrary_signal":
             if p.get_num_samples() > LONGEST_RANDOM_SIGNAL:
-                continue
+                p.set_session_duration(args[1])
             values = np.random.default_rng(args[0]).random(p.get_num_samples())
             values[::7] = 0.0
             values[::11] = 1.0
