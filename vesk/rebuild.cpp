@@ -347,4 +347,16 @@ std::variant<RebuildPlan, NotReproducible> plan_rebuild(const Settings& settings
     return Planner(settings).run();
 }
 
+std::vector<std::uint64_t> stored_sample_signals(const RebuildPlan& plan) {
+    std::vector<std::uint64_t> signals;
+    for (const ApiCall& call : plan.calls) {
+        for (const Argument& argument : call.arguments) {
+            if (const auto* stored = std::get_if<StoredSamples>(&argument.value)) {
+                signals.push_back(stored->signal);
+            }
+        }
+    }
+    return signals;
+}
+
 }  // namespace vesk

@@ -67,6 +67,10 @@ struct NotReproducible {
 
 std::variant<RebuildPlan, NotReproducible> plan_rebuild(const protocols::Settings& settings);
 
+// The positions of the signals whose stored samples the plan passes, in the
+// order of its calls.
+std::vector<std::uint64_t> stored_sample_signals(const RebuildPlan& plan);
+
 // A session duration within the setter's limits whose sample count is exactly
 // `samples`, or none. The closest to samples / 5000.0 that gives it.
 std::optional<double> duration_for_samples(std::uint64_t samples);

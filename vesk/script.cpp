@@ -26,26 +26,13 @@ int cannot_write(const std::string& path, int error) {
 }
 
 // The stored codes of every arbitrary signal that the plan loads, by position.
-bool write_samples(int fd, const Settings& settings, const RebuildPlan& plan) {
+bool write_samples(int fd, const Settings& settings, const std::vector<std::uint64_t>& signals) {
     NpzWriter npz(fd);
-    for (const ApiCall& call : plan.calls) {
-        for (const Argument& argument : call.arguments) {
-            const auto* stored = std::get_if<StoredSamples>(&argument.value);
-            if (stored == nullptr) continue;
-            const auto& params = std::get<ArbitrarySignalParams>(settings.signals[stored->signal]);
-            if (!npz.add(npz_array_name(stored->signal), std::span(params.samples))) return false;
-        }
+    for (const std::uint64_t signal : signals) {
+        const auto& params = std::get<ArbitrarySignalParams>(settings.signals[signal]);
+        if (!npz.add(npz_array_name(signal), std::span(params.samples))) return false;
     }
     return npz.finish();
-}
-
-bool loads_samples(const RebuildPlan& plan) {
-    for (const ApiCall& call : plan.calls) {
-        for (const Argument& argument : call.arguments) {
-            if (std::holds_alternative<StoredSamples>(argument.value)) return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace
@@ -75,15 +62,18 @@ int run_script(const Args& args) {
 
     // Both files complete before either takes its place.
     ReplacingFile npz, script;
-    if (loads_samples(plan)) {
+    const std::vector<std::uint64_t> stored = stored_sample_signals(plan);
+    if (!stored.empty()) {
         if (const int error = npz.open(npz_path); error != 0) return cannot_write(npz_path, error);
-        if (!write_samples(npz.fd(), loaded.settings, plan)) return cannot_write(npz_path, errno);
+        if (!write_samples(npz.fd(), loaded.settings, stored)) {
+            return cannot_write(npz_path, errno);
+        }
     }
     if (const int error = script.open(args.output); error != 0) {
         return cannot_write(args.output, error);
     }
     if (!write_all(script.fd(), text.data(), text.size())) return cannot_write(args.output, errno);
-    if (loads_samples(plan)) {
+    if (!stored.empty()) {
         if (const int error = npz.commit(); error != 0) return cannot_write(npz_path, error);
     }
     if (const int error = script.commit(); error != 0) return cannot_write(args.output, error);
