@@ -275,10 +275,13 @@ def run_vesk(*args: str, status: int = 0) -> None:
 
 def case_vesk(repeat: int) -> dict:
     """check of a 9M-sample file; diff of it against a copy that differs in
-    one sample; plot of it (its signal drives all six inputs)."""
+    one sample; plot of it (its signal drives all six inputs); script of it
+    (the script and its 18 MB .npz of samples)."""
     samples = normalised_samples(LONGEST_SAMPLES, "contiguous")
     with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
-        a, b, svg = (os.path.join(folder, name) for name in ("a.vesk", "b.vesk", "a.svg"))
+        a, b, svg, script = (
+            os.path.join(folder, name) for name in ("a.vesk", "b.vesk", "a.svg", "a.py")
+        )
         changed = samples.copy()
         changed[LONGEST_SAMPLES // 2] = 1.0 - changed[LONGEST_SAMPLES // 2]
         for path, values in ((a, samples), (b, changed)):
@@ -290,6 +293,7 @@ def case_vesk(repeat: int) -> dict:
                 "check": (lambda: None, lambda _: run_vesk("check", a)),
                 "diff": (lambda: None, lambda _: run_vesk("diff", a, b, status=1)),
                 "plot": (lambda: None, lambda _: run_vesk("plot", a, "-o", svg)),
+                "script": (lambda: None, lambda _: run_vesk("script", a, "-o", script)),
             },
             repeat,
         )

@@ -120,6 +120,8 @@ FIGURES: list[Figure] = [
                    memory, "<= 2.5x", ratio("diff", "check"), at_most(2.5)),
             Figure("8", "vesk plot 9M / vesk check of it", "vesk", memory, "<= 3x",
                    ratio("plot", "check"), at_most(3.0)),
+            Figure("8", "vesk script 9M (script and .npz) / vesk check of it", "vesk", memory,
+                   "<= 3x", ratio("script", "check"), at_most(3.0)),
         )
     ),
     Figure("8", "vesk plot 9M, SVG size", "vesk", "fresh", "<= 1 MB",

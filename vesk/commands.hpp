@@ -14,8 +14,8 @@ struct Args {
     std::string file;
     std::string second_file;              // diff: the file FILE is compared with
     std::optional<std::uint64_t> signal;  // export: --signal N
-    std::string output;                   // export, plot: -o PATH; empty for standard output
-    bool json = false;                    // show, summary: --json
+    std::string output;  // export, plot, script: -o PATH; empty for standard output
+    bool json = false;   // show, summary: --json
 };
 
 int run_show(const Args& args);
@@ -24,6 +24,7 @@ int run_check(const Args& args);
 int run_export(const Args& args);
 int run_diff(const Args& args);
 int run_plot(const Args& args);
+int run_script(const Args& args);
 
 // What `check` reports, one message per problem, in a fixed order.
 std::vector<std::string> find_problems(const protocols::Settings& settings);

@@ -8,69 +8,18 @@
 #include <variant>
 
 #include "commands.hpp"
+#include "field_path.hpp"
 #include "load.hpp"
 #include "protocols/config.hpp"
 #include "protocols/text_form.hpp"
 #include "sample_difference.hpp"
+#include "value_text.hpp"
 
 namespace vesk {
 
 using namespace protocols;
 
 namespace {
-
-void put_number(std::string& out, std::uint64_t value) {
-    char digits[20];
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
-
-// Scalars as the text form prints them; signals and their records on one
-// line, with a sample list as its length.
-void put_value(std::string& out, bool value) {
-    out += value ? "true" : "false";
-}
-void put_value(std::string& out, std::uint64_t value) {
-    put_number(out, value);
-}
-void put_value(std::string& out, double value) {
-    write_float(out, value);
-}
-void put_value(std::string& out, const std::string& value) {
-    write_quoted(out, value);
-}
-
-template <typename A>
-void put_value(std::string& out, const std::vector<std::int16_t, A>& samples) {
-    out += '[';
-    put_number(out, samples.size());
-    out += samples.size() == 1 ? " sample]" : " samples]";
-}
-
-template <Record R>
-void put_value(std::string& out, const R& record) {
-    out += R::type_name;
-    out += " {";
-    const char* separator = " ";
-    for_each_field(record, [&](std::string_view name, const auto& member) {
-        out += separator;
-        out += name;
-        out += ": ";
-        put_value(out, member);
-        separator = ", ";
-    });
-    out += " }";
-}
-
-void put_value(std::string& out, const Signal& signal) {
-    std::visit(
-        [&](const auto& params) {
-            out += std::remove_cvref_t<decltype(params)>::variant_name;
-            out += '(';
-            put_value(out, params);
-            out += ')';
-        },
-        signal);
-}
 
 // " [5]", " [5..9]"
 void put_positions(std::string& out, std::size_t first, std::size_t last) {
@@ -132,9 +81,9 @@ public:
     template <typename T, std::size_t N>
     void compare(const std::array<T, N>& a, const std::array<T, N>& b) {
         for (std::size_t i = 0; i < N; ++i) {
-            const std::size_t mark = enter(i);
+            const std::size_t mark = path_.enter(i);
             compare(a[i], b[i]);
-            leave(mark);
+            path_.leave(mark);
         }
     }
 
@@ -143,9 +92,9 @@ public:
         length_line(a.size(), b.size(), "entries");
         const std::size_t common = std::min(a.size(), b.size());
         for (std::size_t i = 0; i < common; ++i) {
-            const std::size_t mark = enter(i);
+            const std::size_t mark = path_.enter(i);
             compare(a[i], b[i]);
-            leave(mark);
+            path_.leave(mark);
         }
     }
 
@@ -179,9 +128,9 @@ public:
         std::visit(
             [&](const auto& params) {
                 using Params = std::remove_cvref_t<decltype(params)>;
-                const std::size_t mark = enter(Params::variant_name);
+                const std::size_t mark = path_.enter(Params::variant_name);
                 compare(params, std::get<Params>(b));
-                leave(mark);
+                path_.leave(mark);
             },
             a);
     }
@@ -189,31 +138,16 @@ public:
     template <Record R>
     void compare(const R& a, const R& b) {
         for_each_field_pair(a, b, [&](std::string_view name, const auto& x, const auto& y) {
-            const std::size_t mark = enter(name);
+            const std::size_t mark = path_.enter(name);
             compare(x, y);
-            leave(mark);
+            path_.leave(mark);
         });
     }
 
 private:
-    std::size_t enter(std::string_view name) {
-        const std::size_t mark = path_.size();
-        if (!path_.empty()) path_ += '.';
-        path_ += name;
-        return mark;
-    }
-    std::size_t enter(std::size_t index) {
-        const std::size_t mark = path_.size();
-        path_ += '[';
-        put_number(path_, index);
-        path_ += ']';
-        return mark;
-    }
-    void leave(std::size_t mark) { path_.resize(mark); }
-
     void begin_line() {
         ++differences_;
-        line_ += path_;
+        line_ += path_.text();
         line_ += ": ";
     }
     void end_line() {
@@ -270,7 +204,7 @@ private:
     }
 
     std::FILE* file_;
-    std::string path_;
+    FieldPath path_;
     std::string line_;  // lines not yet written out
     std::size_t differences_ = 0;
     bool write_failed_ = false;

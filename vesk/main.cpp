@@ -1,4 +1,5 @@
-// vesk: reads .vesk protocol files back (show, summary, check, export, diff, plot).
+// vesk: reads .vesk protocol files back (show, summary, check, export, diff, plot,
+// script).
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,8 @@ commands:
                             differ, old and new value side by side
   plot FILE -o OUT.svg      draw the whole session, one row per channel input,
                             as a self-contained SVG picture
+  script FILE -o OUT.py     write a Python script that rebuilds the protocol
+                            through the revevu API, samples in OUT.npz
 
 Run 'vesk COMMAND --help' for more about a command, 'vesk --version' for the
 version.
@@ -35,7 +38,8 @@ version.
 exit status:
   0  success; for check: nothing to report; for diff: the records are identical
   1  check found something to report; for diff: the records differ
-  2  usage error, or the file cannot be read or is not a valid protocol file
+  2  usage error, or the file cannot be read or is not a valid protocol file;
+     for script: the API cannot rebuild the protocol
   3  internal error: the decoded file does not re-encode to the same bytes
 )";
 
@@ -152,6 +156,40 @@ options:
 
 Exit status: 0 written; 2 usage error, unreadable or invalid file, or the
 output cannot be written.
+)",
+     OutputOption::Required},
+    {"script", run_script, false, R"(usage: vesk script FILE -o OUT.py
+
+Writes a Python script that rebuilds the protocol in FILE through the revevu
+API: Protocol(), then one method call a line, with the API's keyword names and
+enumeration members and a comment for each signal, then save() to the path
+given to the script. Edit it and run it:
+
+  python OUT.py NEW.vesk
+
+Unedited, it writes NEW.vesk byte for byte equal to FILE, in any environment
+(it sets or clears VESK_TARGET_MACHINE for its own process as FILE needs).
+Arbitrary signals' stored codes go to OUT.npz beside it (OUT's suffix replaced
+by .npz, one int16 array per signal, named signal_N by position), which the
+script loads from beside itself under its own name; without arbitrary signals
+there is no .npz. Nothing is left behind on failure: both files are written
+under temporary names and take their place once complete.
+
+FILE is refused if it holds what no sequence of calls produces, with its first
+such field named by path and value: a machine configuration other than the
+default; coil or coil setting positions other than 0; monitor settings
+changed; channel A disabled; a source that no set_*_source call writes; an
+intensity outside 0.0..1.0 or a duration outside 0.01..1800.0 s (NaN
+included); no signals; stored samples outside 0..32767, or a sample count that
+no session duration gives.
+
+options:
+  -o, --output PATH  the script to write (required); a name ending in "." or
+                     such as "..py", whose suffix Python versions read
+                     differently, is refused
+
+Exit status: 0 written; 2 usage error, unreadable or invalid file, FILE cannot
+be rebuilt, or the output cannot be written.
 )",
      OutputOption::Required},
 };

@@ -9,6 +9,8 @@ import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+from random_protocols import build as build_random
+from random_protocols import edits
 from revevu import Channel, Coil, Protocol
 from vesk_tool import run_vesk, settings_text
 
@@ -93,39 +95,12 @@ def test_show_prints_the_settings_text_of_str(build, tmp_path):
 
 
 
-u64 = st.integers(0, U64_MAX)
-any_float = st.floats(allow_nan=True, allow_infinity=True)
-# One protocol edit each: (method name, arguments).
-edits = st.one_of(
-    st.tuples(st.just("add_constant_signal"), st.tuples(any_float)),
-    st.tuples(st.just("add_sine_signal"), st.tuples(any_float, any_float, any_float, any_float)),
-    st.tuples(st.just("add_ramp_signal"), st.tuples(any_float, any_float, any_float)),
-    st.tuples(st.just("add_mixed_signal"), st.tuples(u64, u64)),
-    st.tuples(
-        st.just("set_amplitude_source"),
-        st.tuples(st.sampled_from([Coil.A1, Coil.A2, Coil.B1, Coil.B2]), u64, st.booleans()),
-    ),
-    st.tuples(
-        st.just("set_modulation_source"),
-        st.tuples(st.sampled_from([Channel.A, Channel.B]), u64, st.booleans()),
-    ),
-    st.tuples(st.just("enable_channel"), st.tuples(st.just(Channel.B))),
-    st.tuples(st.just("set_stimulation_intensity"), st.tuples(st.floats(0.0, 1.0))),
-    st.tuples(st.just("set_session_duration"), st.tuples(st.floats(0.01, 0.05))),
-    st.tuples(st.just("add_arbitrary_signal"), st.tuples(st.integers(0, 2**32 - 1))),
-)
-
-
 @settings(
     max_examples=40, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
 )
 @given(st.lists(edits, max_size=12))
 def test_random_protocols_read_back_as_built(tmp_path, script):
-    p = Protocol()
-    for name, args in script:
-        if name == "add_arbitrary_signal":  # args: a seed for samples of the right length
-            args = (np.random.default_rng(args[0]).random(p.get_num_samples()),)
-        getattr(p, name)(*args)
+    p = build_random(script)
     path = tmp_path / "random.vesk"
     p.save(str(path))
     shown = run_vesk("show", path)

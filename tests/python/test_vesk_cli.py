@@ -250,7 +250,7 @@ def test_unreadable_or_invalid_files_give_one_line_and_exit_2(command, tmp_path)
         assert result.stderr == f"vesk: {path}: {message}\n", name
 
 
-@pytest.mark.parametrize("command", [c[0] for c in COMMANDS] + ["diff", "plot"])
+@pytest.mark.parametrize("command", [c[0] for c in COMMANDS] + ["diff", "plot", "script"])
 def test_every_command_has_help(command):
     result = run_vesk(command, "--help")
     assert result.returncode == 0
@@ -262,7 +262,7 @@ def test_main_help_lists_commands_and_exit_codes():
     result = run_vesk("--help")
     assert result.returncode == 0
     for text in ("show FILE", "summary FILE", "check FILE", "export FILE --signal N",
-                 "diff FILE1 FILE2", "plot FILE -o OUT.svg"):
+                 "diff FILE1 FILE2", "plot FILE -o OUT.svg", "script FILE -o OUT.py"):
         assert text in result.stdout
     for code in "0123":
         assert f"\n  {code}  " in result.stdout

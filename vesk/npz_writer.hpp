@@ -1,0 +1,47 @@
+// A .npz archive, as numpy.load reads it: an uncompressed ZIP of .npy files
+// (format 1.0), here one-dimensional int16 arrays. Written to a file
+// descriptor as it goes, each array's values straight from the caller's
+// memory. ZIP64 end records are added when the archive has more than 65535
+// entries or its central directory lies past 4 GiB; a single entry must stay
+// below 4 GiB (about 2**31 values), else add() fails with EFBIG.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vesk {
+
+class NpzWriter {
+public:
+    explicit NpzWriter(int fd) : fd_(fd) {}
+
+    // Adds `name`.npy holding `values`. False, with errno set, when the
+    // write fails.
+    bool add(std::string_view name, std::span<const std::int16_t> values);
+
+    // Writes the central directory. False, with errno set, when the write fails.
+    bool finish();
+
+private:
+    struct Entry {
+        std::string name;  // with ".npy"
+        std::uint32_t crc = 0;
+        std::uint32_t size = 0;
+        std::uint64_t offset = 0;  // of its local header
+    };
+
+    bool write_all(std::span<const std::uint8_t> bytes);
+
+    int fd_;
+    std::uint64_t offset_ = 0;
+    std::vector<Entry> entries_;
+};
+
+// The .npy header of a one-dimensional array of `count` int16 values in the
+// host's byte order: magic, version 1.0, and the padded dictionary.
+std::string npy_int16_header(std::uint64_t count);
+
+}  // namespace vesk

@@ -1,0 +1,362 @@
+#include "rebuild.hpp"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+#include "describe.hpp"
+#include "field_path.hpp"
+#include "protocols/config.hpp"
+#include "protocols/signals.hpp"
+#include "value_text.hpp"
+
+namespace vesk {
+
+using namespace protocols;
+
+std::string NotReproducible::message() const {
+    return field + " = " + value + ": " + reason;
+}
+
+std::optional<double> duration_for_samples(std::uint64_t samples) {
+    // sample_count rises with the duration, and near samples / 5000.0 it steps
+    // within a few units in the last place, so a short walk finds the edge.
+    constexpr int MAX_STEPS = 64;
+    constexpr double INF = std::numeric_limits<double>::infinity();
+    double duration = static_cast<double>(samples) / config::SAMPLING_RATE;
+    for (int i = 0; i < MAX_STEPS && sample_count(duration) > samples; ++i) {
+        duration = std::nextafter(duration, -INF);
+    }
+    for (int i = 0; i < MAX_STEPS && sample_count(duration) < samples; ++i) {
+        duration = std::nextafter(duration, INF);
+    }
+    // Out of the setter's range, one of its ends may still give the count.
+    if (duration < config::MIN_SESSION_DURATION) duration = config::MIN_SESSION_DURATION;
+    if (duration > config::MAX_SESSION_DURATION) duration = config::MAX_SESSION_DURATION;
+    if (sample_count(duration) != samples) return std::nullopt;
+    return duration;
+}
+
+namespace {
+
+// What a new Protocol holds, but for its (empty) signal list.
+const Settings& library_defaults() {
+    static const Settings defaults;
+    return defaults;
+}
+
+bool same_bits(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// The method that appends each kind of signal.
+template <typename Params>
+constexpr std::string_view ADD_METHOD = {};
+template <>
+constexpr std::string_view ADD_METHOD<ConstantSignalParams> = "add_constant_signal";
+template <>
+constexpr std::string_view ADD_METHOD<SineSignalParams> = "add_sine_signal";
+template <>
+constexpr std::string_view ADD_METHOD<RampSignalParams> = "add_ramp_signal";
+template <>
+constexpr std::string_view ADD_METHOD<MixedSignalParams> = "add_mixed_signal";
+template <>
+constexpr std::string_view ADD_METHOD<ArbitrarySignalParams> = "add_arbitrary_signal";
+
+// add_sine_signal's phase and depth may be left out; the record's defaults
+// are the API's.
+template <typename Params>
+bool has_api_default(std::string_view keyword) {
+    return std::is_same_v<Params, SineSignalParams> && (keyword == "phase" || keyword == "depth");
+}
+
+// The setter of each channel input, in the order of a channel's inputs
+// (describe.hpp's ChannelView), for channel A and B.
+struct InputSetter {
+    std::string_view method, keyword, type, member;
+};
+constexpr InputSetter INPUT_SETTERS[2][3] = {
+    {{"set_amplitude_source", "coil", "Coil", "A1"},
+     {"set_amplitude_source", "coil", "Coil", "A2"},
+     {"set_modulation_source", "channel", "Channel", "A"}},
+    {{"set_amplitude_source", "coil", "Coil", "B1"},
+     {"set_amplitude_source", "coil", "Coil", "B2"},
+     {"set_modulation_source", "channel", "Channel", "B"}},
+};
+constexpr std::string_view CHANNEL_MEMBERS[2] = {"A", "B"};
+
+// Walks the record beside the library's default one, field by field in
+// declaration order. Each field either becomes calls or is checked to hold
+// what a new Protocol holds; the first field that can be neither stops it.
+class Planner {
+public:
+    explicit Planner(const Settings& settings) : settings_(settings) {}
+
+    std::variant<RebuildPlan, NotReproducible> run() {
+        for_each_field_pair(settings_, library_defaults(),
+                            [&](std::string_view name, const auto& value, const auto& fallback) {
+                                if (refusal_) return;
+                                const std::size_t mark = path_.enter(name);
+                                top_level_field(name, value, fallback);
+                                path_.leave(mark);
+                            });
+        if (refusal_) return *std::move(refusal_);
+        return std::move(plan_);
+    }
+
+private:
+    template <typename T>
+    void top_level_field(std::string_view name, const T& value, const T& fallback) {
+        if constexpr (std::is_same_v<T, bool>) {
+            if (name == "running_on_target_machine") {
+                plan_.running_on_target_machine = value;
+                return;
+            }
+        } else if constexpr (std::is_same_v<T, double>) {
+            if (name == "intensity") return intensity(value);
+            if (name == "session_duration") return session_duration(value);
+        } else if constexpr (std::is_same_v<T, std::vector<Signal>>) {
+            return signals(value);
+        } else if constexpr (std::is_same_v<T, ChannelSettings>) {
+            return channel(name == "channel_a_settings" ? 0 : 1, value, fallback);
+        }
+        fixed(value, fallback);
+    }
+
+    void refuse(std::string value, std::string reason) {
+        if (!refusal_)
+            refusal_ = NotReproducible{path_.text(), std::move(value), std::move(reason)};
+    }
+
+    void call(std::string_view method, std::vector<Argument> arguments, std::string comment = {}) {
+        plan_.calls.push_back(ApiCall{method, std::move(arguments), std::move(comment)});
+    }
+
+    // ---- Fields no method writes: they must hold what a new Protocol holds.
+
+    template <Record R>
+    void fixed(const R& value, const R& fallback) {
+        for_each_field_pair(value, fallback,
+                            [&](std::string_view name, const auto& a, const auto& b) {
+                                if (refusal_) return;
+                                const std::size_t mark = path_.enter(name);
+                                fixed(a, b);
+                                path_.leave(mark);
+                            });
+    }
+
+    template <typename T, typename A>
+    void fixed(const std::vector<T, A>& value, const std::vector<T, A>& fallback) {
+        if (value.size() != fallback.size()) {
+            return refuse(entries(value.size()), unchanged_reason_text(entries(fallback.size())));
+        }
+        fixed_elements(value, fallback);
+    }
+
+    template <typename T, std::size_t N>
+    void fixed(const std::array<T, N>& value, const std::array<T, N>& fallback) {
+        fixed_elements(value, fallback);
+    }
+
+    template <typename List>
+    void fixed_elements(const List& value, const List& fallback) {
+        for (std::size_t i = 0; i < value.size() && !refusal_; ++i) {
+            const std::size_t mark = path_.enter(i);
+            fixed(value[i], fallback[i]);
+            path_.leave(mark);
+        }
+    }
+
+    // Floats by their bits: -0.0 is not 0.0, and a NaN is only itself.
+    void fixed(double value, double fallback) {
+        if (!same_bits(value, fallback)) refuse(value_text(value), unchanged_reason(fallback));
+    }
+
+    template <typename T>
+    void fixed(const T& value, const T& fallback) {
+        if (value != fallback) refuse(value_text(value), unchanged_reason(fallback));
+    }
+
+    template <typename T>
+    static std::string unchanged_reason(const T& fallback) {
+        return unchanged_reason_text(value_text(fallback));
+    }
+    static std::string unchanged_reason_text(const std::string& fallback) {
+        return "no method changes it from what a new Protocol holds (" + fallback + ")";
+    }
+    static std::string entries(std::size_t count) {
+        return std::to_string(count) + (count == 1 ? " entry" : " entries");
+    }
+
+    // ---- Fields the setters write.
+
+    void intensity(double value) {
+        if (!(value >= config::MIN_INTENSITY && value <= config::MAX_INTENSITY)) {
+            return refuse(value_text(value), "set_stimulation_intensity accepts only 0.0..1.0");
+        }
+        if (!same_bits(value, library_defaults().intensity)) {
+            call("set_stimulation_intensity", {{"intensity", value}});
+        }
+    }
+
+    // Set where the signals are planned: arbitrary signals may need others first.
+    void session_duration(double value) {
+        if (!(value <= config::MAX_SESSION_DURATION && value >= config::MIN_SESSION_DURATION)) {
+            refuse(value_text(value) + " s", "set_session_duration accepts only 0.01..1800.0 s");
+        }
+    }
+
+    void set_duration(double value, std::string comment) {
+        call("set_session_duration", {{"duration", value}}, std::move(comment));
+        duration_ = value;
+    }
+
+    void signals(const std::vector<Signal>& list) {
+        if (list.empty()) return refuse("[]", "save never writes an empty signal list");
+        const double file_duration = settings_.session_duration;
+        const ArbitrarySignalParams* first_arbitrary = nullptr;
+        for (const Signal& signal : list) {
+            first_arbitrary = std::get_if<ArbitrarySignalParams>(&signal);
+            if (first_arbitrary != nullptr) break;
+        }
+        // The file's own duration up front, unless the first arbitrary signal
+        // needs another one first.
+        if (!same_bits(file_duration, duration_) &&
+            (first_arbitrary == nullptr ||
+             first_arbitrary->samples.size() == sample_count(file_duration))) {
+            set_duration(file_duration, {});
+        }
+        for (std::size_t i = 0; i < list.size() && !refusal_; ++i) {
+            const std::size_t mark = path_.enter(i);
+            std::visit([&](const auto& params) { signal(i, params); }, list[i]);
+            path_.leave(mark);
+        }
+        if (!refusal_ && !same_bits(duration_, file_duration)) {
+            set_duration(file_duration, "the session's own duration");
+        }
+    }
+
+    template <typename Params>
+    void signal(std::size_t position, const Params& params) {
+        const std::size_t mark = path_.enter(Params::variant_name);
+        std::string comment =
+            "signal " + std::to_string(position) + ": " + std::string(Params::variant_name);
+        std::vector<Argument> arguments;
+        if constexpr (std::is_same_v<Params, ArbitrarySignalParams>) {
+            const std::size_t length = params.samples.size();
+            if (!sized_for(params.samples)) return path_.leave(mark);
+            comment += ", " + plural(length, "sample");
+            arguments.push_back({"samples", StoredSamples{position}});
+        } else {
+            static const Params api_defaults{};
+            for_each_field_pair(
+                params, api_defaults,
+                [&](std::string_view name, const auto& value, const auto& fallback) {
+                    using T = std::remove_cvref_t<decltype(value)>;
+                    if constexpr (std::is_same_v<T, double>) {
+                        if (has_api_default<Params>(name) && same_bits(value, fallback)) {
+                            return;
+                        }
+                    }
+                    arguments.push_back({name, ArgumentValue(value)});
+                });
+        }
+        path_.leave(mark);
+        call(ADD_METHOD<Params>, std::move(arguments), std::move(comment));
+    }
+
+    // Checks an arbitrary signal's codes and length, and sets a duration that
+    // gives its length when the current one does not.
+    bool sized_for(const Samples& samples) {
+        const std::size_t mark = path_.enter("samples");
+        if (stored_range(samples).low < 0) {
+            std::size_t first = 0;
+            while (samples[first] >= 0) ++first;
+            path_.enter(first);
+            refuse(std::to_string(samples[first]), "add_arbitrary_signal stores only 0..32767");
+        } else if (sample_count(duration_) != samples.size()) {
+            const double file_duration = settings_.session_duration;
+            std::optional<double> duration = sample_count(file_duration) == samples.size()
+                                                 ? file_duration
+                                                 : duration_for_samples(samples.size());
+            if (duration) {
+                set_duration(*duration,
+                             "gives the next signal its " + plural(samples.size(), "sample"));
+            } else {
+                refuse(value_text(samples), "no session duration in 0.01..1800.0 s gives " +
+                                                plural(samples.size(), "sample"));
+            }
+        }
+        path_.leave(mark);
+        return !refusal_;
+    }
+
+    void channel(std::size_t which, const ChannelSettings& value, const ChannelSettings& fallback) {
+        std::size_t input = 0;
+        for_each_field_pair(
+            value, fallback, [&](std::string_view name, const auto& a, const auto& b) {
+                if (refusal_) return;
+                using T = std::remove_cvref_t<decltype(a)>;
+                const std::size_t mark = path_.enter(name);
+                if constexpr (std::is_same_v<T, SignalSourceSelection>) {
+                    source(INPUT_SETTERS[which][input++], a, b);
+                } else if constexpr (std::is_same_v<T, bool>) {
+                    if (a && !b) {  // enable_channel can only switch a channel on
+                        call("enable_channel",
+                             {{"channel", EnumMember{"Channel", CHANNEL_MEMBERS[which]}}});
+                    } else {
+                        fixed(a, b);
+                    }
+                } else {
+                    fixed(a, b);
+                }
+                path_.leave(mark);
+            });
+    }
+
+    void source(const InputSetter& setter, const SignalSourceSelection& value,
+                const SignalSourceSelection& fallback) {
+        if (value == fallback) return;
+        const bool written_by_setter =
+            value.external_selected ? value.internal == 0 : value.external == 0;
+        if (!written_by_setter) {
+            return refuse(value_text(value),
+                          std::string(setter.method) +
+                              " writes internal signal n as (n, 0, false) and external "
+                              "source n as (0, n, true)");
+        }
+        std::vector<Argument> arguments{
+            {setter.keyword, EnumMember{setter.type, setter.member}},
+            {"index", value.external_selected ? value.external : value.internal}};
+        if (value.external_selected) arguments.push_back({"external", true});
+        call(setter.method, std::move(arguments));
+    }
+
+    const Settings& settings_;
+    RebuildPlan plan_;
+    std::optional<NotReproducible> refusal_;
+    FieldPath path_;
+    double duration_ = library_defaults().session_duration;  // what the protocol holds so far
+};
+
+}  // namespace
+
+std::variant<RebuildPlan, NotReproducible> plan_rebuild(const Settings& settings) {
+    return Planner(settings).run();
+}
+
+std::vector<std::uint64_t> stored_sample_signals(const RebuildPlan& plan) {
+    std::vector<std::uint64_t> signals;
+    for (const ApiCall& call : plan.calls) {
+        for (const Argument& argument : call.arguments) {
+            if (const auto* stored = std::get_if<StoredSamples>(&argument.value)) {
+                signals.push_back(stored->signal);
+            }
+        }
+    }
+    return signals;
+}
+
+}  // namespace vesk

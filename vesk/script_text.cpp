@@ -1,0 +1,155 @@
+#include "script_text.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <set>
+#include <variant>
+
+#include "protocols/json_form.hpp"
+#include "protocols/text_form.hpp"
+#include "value_text.hpp"
+
+namespace vesk {
+namespace {
+
+constexpr std::uint64_t PYTHON_NAN_BITS = 0x7FF8000000000000;  // float("nan")
+constexpr std::uint64_t SIGN_BIT = std::uint64_t{1} << 63;
+constexpr std::string_view FLOAT_FROM_BITS = "float_from_bits";
+
+// What the script needs besides the calls themselves.
+struct Needs {
+    bool stored_samples = false;
+    bool float_from_bits = false;
+    std::set<std::string_view> enumerations;  // sorted, as the import lists them
+};
+
+void put_argument(std::string& out, const ArgumentValue& value, Needs& needs) {
+    std::visit(
+        [&](const auto& v) {
+            using T = std::remove_cvref_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, double>) {
+                const std::string text = python_float(v);
+                needs.float_from_bits |= text.starts_with(FLOAT_FROM_BITS);
+                out += text;
+            } else if constexpr (std::is_same_v<T, bool>) {
+                out += v ? "True" : "False";
+            } else if constexpr (std::is_same_v<T, std::uint64_t>) {
+                put_number(out, v);
+            } else if constexpr (std::is_same_v<T, EnumMember>) {
+                needs.enumerations.insert(v.type);
+                out += v.type;
+                out += '.';
+                out += v.member;
+            } else {
+                needs.stored_samples = true;
+                out += "stored[\"" + npz_array_name(v.signal) + "\"] / 32767.0";
+            }
+        },
+        value);
+}
+
+// The calls, with what they need.
+std::string call_lines(const RebuildPlan& plan, Needs& needs) {
+    std::string lines;
+    for (const ApiCall& call : plan.calls) {
+        if (!call.comment.empty()) lines += "# " + call.comment + "\n";
+        lines += "protocol.";
+        lines += call.method;
+        lines += '(';
+        const char* separator = "";
+        for (const Argument& argument : call.arguments) {
+            lines += separator;
+            lines += argument.keyword;
+            lines += '=';
+            put_argument(lines, argument.value, needs);
+            separator = ", ";
+        }
+        lines += ")\n";
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string npz_array_name(std::uint64_t signal) {
+    return "signal_" + std::to_string(signal);
+}
+
+std::string python_float(double value) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    if (std::isnan(value)) {
+        if ((bits & ~SIGN_BIT) != PYTHON_NAN_BITS) {
+            char hex[16];
+            const auto end = std::to_chars(hex, hex + sizeof hex, bits, 16).ptr;
+            return std::string(FLOAT_FROM_BITS) + "(0x" + std::string(hex, end) + ")";
+        }
+        return (bits & SIGN_BIT) != 0 ? "-float(\"nan\")" : "float(\"nan\")";
+    }
+    if (std::isinf(value)) return value < 0 ? "-float(\"inf\")" : "float(\"inf\")";
+    // The text form's shortest round-trip digits ("1e16", "5e-324", "-0.0")
+    // are Python literals of the same value.
+    std::string text;
+    protocols::write_float(text, value);
+    return text;
+}
+
+std::string script_text(const RebuildPlan& plan, std::string_view source_name) {
+    Needs needs;
+    const std::string calls = call_lines(plan, needs);
+
+    std::string quoted_name;
+    protocols::write_json_string(quoted_name, source_name);  // also a Python string literal
+    std::string out = "\"\"\"Rebuilds the protocol of " + quoted_name +
+                      " through the revevu API.\n"
+                      "\n"
+                      "Edit the calls below, then save the protocol with\n"
+                      "\n"
+                      "    python SCRIPT NEW.vesk\n"
+                      "\n"
+                      "where SCRIPT is this file.";
+    if (needs.stored_samples) {
+        out +=
+            " The arbitrary signals' stored codes (0..32767)\n"
+            "are read from the .npz file of the same name beside it.";
+    }
+    out += "\n\"\"\"\n\nimport os\n";
+    if (needs.float_from_bits) out += "import struct\n";
+    out += "import sys\n";
+    if (needs.stored_samples) out += "from pathlib import Path\n\nimport numpy as np\n";
+    out += "\nfrom revevu import ";
+    for (const std::string_view type : needs.enumerations) {
+        out += type;
+        out += ", ";
+    }
+    out += "Protocol\n";
+    if (needs.float_from_bits) {
+        out +=
+            "\n\n"
+            "def float_from_bits(bits):\n"
+            "    \"\"\"The float with these IEEE 754 bits: a NaN keeps its sign and "
+            "payload.\"\"\"\n"
+            "    return struct.unpack(\"<d\", struct.pack(\"<Q\", bits))[0]\n\n";
+    }
+    out +=
+        "\n"
+        "if len(sys.argv) != 2:\n"
+        "    sys.exit(f\"usage: python {sys.argv[0]} NEW.vesk\")\n"
+        "\n";
+    if (needs.stored_samples) out += "stored = np.load(Path(__file__).with_suffix(\".npz\"))\n";
+    if (plan.running_on_target_machine) {
+        out +=
+            "# Protocol() reads VESK_TARGET_MACHINE; the file was made with it set.\n"
+            "os.environ[\"VESK_TARGET_MACHINE\"] = \"1\"\n";
+    } else {
+        out +=
+            "# Protocol() reads VESK_TARGET_MACHINE; the file was made without it.\n"
+            "os.environ.pop(\"VESK_TARGET_MACHINE\", None)\n";
+    }
+    out += "protocol = Protocol()\n";
+    out += calls;
+    out += "protocol.save(sys.argv[1])\n";
+    return out;
+}
+
+}  // namespace vesk
