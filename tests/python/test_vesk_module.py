@@ -13,7 +13,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 import vesk
-from conftest import U64_MAX, quantise, run_python
+from conftest import EXAMPLES, U64_MAX, quantise, run_python
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from revevu import Protocol
@@ -303,3 +303,27 @@ def test_mypy_finds_the_stubs_with_no_configuration(tmp_path):
     assert (stubs / "__init__.pyi").read_text() == Path(vesk.__file__).with_name(
         "vesk.pyi").read_text()
     assert (stubs / "py.typed").read_text() == ""
+
+
+def test_the_read_back_example_prints_the_quickstart_protocol(example_files):
+    path = example_files["quickstart"]
+    result = subprocess.run([sys.executable, str(EXAMPLES / "read_back.py"), str(path)],
+                            capture_output=True, text=True, timeout=120, check=False)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "<ProtocolFile 'quickstart.vesk': 0.05 s, intensity 0.4, 6 signals>",
+        "channel A (enabled):",
+        "  amplitude1: signal 4 (MixedSignal)",
+        "  amplitude2: signal 0 (Constant)",
+        "  modulation: signal 5 (Arbitrary)",
+        "channel B (enabled):",
+        "  amplitude1: external input 2",
+        "  amplitude2: signal 2 (Sine)",
+        "  modulation: signal 5 (Arbitrary)",
+        "signal 0: Constant value 0.5",
+        "signal 1: Sine amplitude 1.0, frequency 10.0, phase 0.0, depth 1.0",
+        "signal 2: Sine amplitude 0.8, frequency 2.0, phase 0.25, depth 0.5",
+        "signal 3: Ramp peak 1.0, up_duration 0.02, down_duration 0.03",
+        "signal 4: MixedSignal a_idx 1, b_idx 3",
+        "signal 5: Arbitrary, 250 samples, mean level 0.498, highest 1.000 at 0.0248 s",
+    ]
