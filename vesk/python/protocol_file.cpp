@@ -40,8 +40,10 @@ ProtocolFile finish(Reading& reading, nb::handle shown_name, std::string name) {
 }
 
 nb::str decoded_file_name(std::string_view bytes) {
-    return nb::steal<nb::str>(
-        PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+    PyObject* name =
+        PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+    if (name == nullptr) throw nb::python_error();
+    return nb::steal<nb::str>(name);
 }
 
 struct BufferRelease {
@@ -86,7 +88,9 @@ ProtocolFile load_file(nb::handle path) {
     return finish(reading, decoded_file_name(path_bytes), std::string(base_name(path_bytes)));
 }
 
-ProtocolFile load_bytes(nb::handle data, nb::handle name) {
+ProtocolFile load_bytes(nb::handle data, nb::str name) {
+    const nb::bytes encoded_name = nb::steal<nb::bytes>(PyUnicode_EncodeFSDefault(name.ptr()));
+    if (!encoded_name.is_valid()) throw nb::python_error();
     Py_buffer view;
     if (PyObject_GetBuffer(data.ptr(), &view, PyBUF_SIMPLE) != 0) throw nb::python_error();
     const std::unique_ptr<Py_buffer, BufferRelease> held(&view);
@@ -100,17 +104,15 @@ ProtocolFile load_bytes(nb::handle data, nb::handle name) {
     } else {
         reading.decoded.emplace(protocols::decode_file(bytes));
     }
-    const nb::bytes encoded_name = nb::steal<nb::bytes>(PyUnicode_EncodeFSDefault(name.ptr()));
-    if (!encoded_name.is_valid()) throw nb::python_error();
     return finish(reading, name, std::string(encoded_name.c_str(), encoded_name.size()));
 }
 
-void bind_protocol_file(nb::module_& module) {
-    nb::class_<ProtocolFile>(module, "ProtocolFile", nb::is_weak_referenceable(), FILE_DOC)
-        .def_prop_ro(
-            "settings",
-            [](const ProtocolFile& file) -> const protocols::Settings& { return file.settings; },
-            nb::rv_policy::reference_internal, "The file's record, a tree of read-only objects.")
+nb::class_<ProtocolFile> bind_protocol_file(nb::module_& module) {
+    nb::class_<ProtocolFile> cls(module, "ProtocolFile", nb::is_weak_referenceable(), FILE_DOC);
+    cls.def_prop_ro(
+           "settings",
+           [](const ProtocolFile& file) -> const protocols::Settings& { return file.settings; },
+           nb::rv_policy::reference_internal, "The file's record, a tree of read-only objects.")
         .def_prop_ro(
             "name", [](const ProtocolFile& file) { return decoded_file_name(file.name); },
             "The file's name (the last part of the path given to load), or the name given "
@@ -144,6 +146,7 @@ void bind_protocol_file(nb::module_& module) {
                        "ProtocolFile"),
                LOADS_DOC);
     for (const char* name : {"load", "loads", "ProtocolFile"}) export_name(module, name);
+    return cls;
 }
 
 }  // namespace vesk::python

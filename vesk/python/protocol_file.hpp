@@ -24,9 +24,10 @@ struct ProtocolFile {
 ProtocolFile load_file(nb::handle path);
 
 // vesk.loads(data, name=...): decodes any bytes-like object in place.
-ProtocolFile load_bytes(nb::handle data, nb::handle name);
+ProtocolFile load_bytes(nb::handle data, nb::str name);
 
-// Binds ProtocolFile, load and loads into `module`.
-void bind_protocol_file(nb::module_& module);
+// Binds ProtocolFile, load and loads into `module`; returns the class, to
+// which further methods on a loaded file are added.
+nb::class_<ProtocolFile> bind_protocol_file(nb::module_& module);
 
 }  // namespace vesk::python
