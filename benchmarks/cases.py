@@ -416,6 +416,45 @@ def case_vesk_show_memory() -> dict:
         }
 
 
+# ---- The vesk module ------------------------------------------------------------
+
+
+def read_whole(path: str) -> bytes:
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def case_vesk_load(repeat: int) -> dict:
+    """vesk.load of a 9M-sample file against reading its bytes in Python,
+    the file in the page cache."""
+    import vesk  # noqa: PLC0415 - after revevu, as a script would
+
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        path = saved_longest(folder)
+        medians = time_alternating(
+            {
+                "load": (lambda: None, lambda _: vesk.load(path)),
+                "read": (lambda: None, lambda _: read_whole(path)),
+            },
+            repeat,
+        )
+        return {**medians, "file_bytes": os.path.getsize(path)}
+
+
+def case_vesk_load_memory() -> dict:
+    """Peak resident growth over vesk.load of a 9M-sample file: the file is
+    read into one buffer, decoded (2 bytes a sample) and the buffer freed."""
+    import vesk  # noqa: PLC0415
+
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        path = saved_longest(folder)
+        return {
+            "growth": resident_growth(lambda: vesk.load(path)),
+            "file_bytes": os.path.getsize(path),
+            "record_bytes": MEMORY_OF_LONGEST_SAMPLES,
+        }
+
+
 CASES: dict[str, Callable[[int], dict]] = {
     "arbitrary_contiguous": lambda repeat: case_arbitrary("contiguous", repeat),
     "arbitrary_strided": lambda repeat: case_arbitrary("strided", repeat),
@@ -429,6 +468,8 @@ CASES: dict[str, Callable[[int], dict]] = {
     "vesk": case_vesk,
     "vesk_read": case_vesk_read,
     "vesk_show_memory": lambda _: case_vesk_show_memory(),
+    "vesk_load": case_vesk_load,
+    "vesk_load_memory": lambda _: case_vesk_load_memory(),
 }
 
 

@@ -151,6 +151,22 @@ def vesk_figures() -> list[Figure]:
 
 FIGURES += vesk_figures()
 
+# Group 9: the vesk module.
+FIGURES += [
+    *(
+        Figure("9", "vesk.load 9M / open(path, 'rb').read() of the file", "vesk_load", memory,
+               "<= 3x", ratio("load", "read"), at_most(3.0))
+        for memory in ("fresh", "reused")
+    ),
+    Figure("9", "vesk.load 9M, peak RSS growth", "vesk_load_memory", "new process",
+           lambda result: "<= file + record + 16 = "
+           f"{(result['file_bytes'] + result['record_bytes']) / MB + 16:.1f} MB",
+           lambda result: result["growth"] / MB,
+           lambda result, value: value
+           <= (result["file_bytes"] + result["record_bytes"]) / MB + 16.0,
+           unit=" MB"),
+]
+
 # Group 5: the core library alone, from the Google Benchmark executables.
 CPP_BENCHMARKS = [
     ("encoder_bench", "encode_into_reused_buffer/9000000/real_time",

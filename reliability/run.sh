@@ -24,8 +24,8 @@ fi
 parts=${REVEVU_RELIABILITY_PARTS:-"sanitizers model faults stability threads valgrind"}
 
 # What the parts need, installed only when missing.
-"$PYTHON" -c 'import hypothesis, pytest, numpy' 2>/dev/null ||
-    "$PYTHON" -m pip install --quiet --disable-pip-version-check hypothesis pytest numpy
+"$PYTHON" -c 'import hypothesis, pytest, numpy, nanobind' 2>/dev/null ||
+    "$PYTHON" -m pip install --quiet --disable-pip-version-check hypothesis pytest numpy nanobind
 need_apt=()
 command -v valgrind >/dev/null || need_apt+=(valgrind)
 command -v ninja >/dev/null || need_apt+=(ninja-build)

@@ -3,7 +3,8 @@ counts the reports that belong to this project.
 
 CPython does not free everything at exit, so the leak checker reports
 thousands of blocks that are the interpreter's own. A leak counts only when
-its allocation stack has a frame in the extension module or the core library;
+its allocation stack has a frame in one of the extension modules (revevu,
+vesk) or the code they are built from;
 every memory error and every undefined-behaviour report counts wherever it is.
 
     python3 reliability/sanitizer_report.py LOG_DIR MODULE_PATH...
@@ -20,7 +21,9 @@ import re
 import subprocess
 import sys
 
-OURS = re.compile(r"revevu[^ ]*\.so|/revevu/src/|/protocols/src/|/protocols/include/")
+OURS = re.compile(
+    r"(revevu|vesk)[^ /]*\.so|/revevu/src/|/vesk/|/protocols/src/|/protocols/include/"
+)
 FRAME = re.compile(r"#\d+ 0x[0-9a-f]+ +(?:in .*? )?\(?(?P<module>/[^ +()]+)\+(?P<offset>0x[0-9a-f]+)\)?")
 
 

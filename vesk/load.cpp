@@ -12,19 +12,14 @@
 #include <cstdio>
 #include <cstring>
 #include <span>
-#include <vector>
 
-#include "protocols/bulk_buffer.hpp"
 #include "protocols/decoder.hpp"
 #include "protocols/encoder.hpp"
+#include "read_file.hpp"
 
 namespace vesk {
 namespace {
 
-// Bytes that read() writes at once: no zeroing of them beforehand.
-using FileBytes = std::vector<std::uint8_t, protocols::UninitialisedOnResize<std::uint8_t>>;
-
-constexpr std::size_t FIRST_READ = std::size_t{1} << 16;    // what is not a regular file
 constexpr std::size_t VERIFY_PIECE = std::size_t{1} << 16;  // compared while still in cache
 
 void report(const std::string& path, const std::string& message) {
@@ -66,7 +61,10 @@ public:
         if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
             map(fd, path, static_cast<std::size_t>(status.st_size));
         }
-        if (mapped_ == nullptr) error = read_all(fd, S_ISREG(status.st_mode) ? status.st_size : 0);
+        if (mapped_ == nullptr) {
+            const bool regular = S_ISREG(status.st_mode);
+            error = read_to_end(fd, regular ? static_cast<std::size_t>(status.st_size) : 0, read_);
+        }
         ::close(fd);
         return error;
     }
@@ -93,29 +91,6 @@ private:
         }
         mapped_ = at;
         size_ = size;
-    }
-
-    // Into a buffer of the expected size plus one byte, so that the read that
-    // finds the end needs no growth; a file that grows meanwhile is read on.
-    int read_all(int fd, off_t expected) {
-        protocols::resize_for_bulk_write(
-            read_, expected > 0 ? static_cast<std::size_t>(expected) + 1 : FIRST_READ);
-        std::size_t used = 0;
-        int error = 0;
-        for (;;) {
-            if (used == read_.size()) protocols::resize_for_bulk_write(read_, 2 * read_.size());
-            const ssize_t n = ::read(fd, read_.data() + used, read_.size() - used);
-            if (n > 0) {
-                used += static_cast<std::size_t>(n);
-            } else if (n == 0) {
-                break;
-            } else if (errno != EINTR) {
-                error = errno;
-                break;
-            }
-        }
-        read_.resize(used);
-        return error;
     }
 
     void* mapped_ = nullptr;

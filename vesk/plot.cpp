@@ -1,5 +1,7 @@
 // vesk plot: the whole session as one self-contained SVG picture, one row per
 // channel input on a common time axis.
+#include "plot.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -364,18 +366,22 @@ private:
     SvgDocument svg_;
 };
 
+}  // namespace
+
+std::string plot_svg(const Settings& settings, std::string_view file_name) {
+    return Picture(settings, file_name).finish();
+}
+
 std::string_view base_name(std::string_view path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
-
 int run_plot(const Args& args) {
     Loaded loaded;
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
-    const std::string svg = Picture(loaded.settings, base_name(args.file)).finish();
+    const std::string svg = plot_svg(loaded.settings, base_name(args.file));
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(args.output.c_str(), "wb"),
                                                          std::fclose);
     bool ok = file && std::fwrite(svg.data(), 1, svg.size(), file.get()) == svg.size();
