@@ -341,17 +341,6 @@ def case_memory(operation: str) -> dict:
 # ---- vesk, whole processes ----------------------------------------------------
 
 
-def vesk_command() -> str:
-    """VESK_BIN (run.py sets it), else the vesk installed beside this interpreter."""
-    explicit = os.environ.get("VESK_BIN")
-    if explicit:
-        return explicit
-    beside = Path(sys.executable).parent / "vesk"
-    if not beside.exists():
-        raise SystemExit("no vesk command: set VESK_BIN or install the project")
-    return str(beside)
-
-
 def saved_longest(folder: str) -> str:
     path = os.path.join(folder, "longest.vesk")
     protocol_with_signal(LONGEST_SAMPLES).save(path)
