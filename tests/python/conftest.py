@@ -12,10 +12,15 @@ import sys
 import textwrap
 from pathlib import Path
 
+import hypothesis
 import pytest
 
 import revevu
 from revevu import Protocol
+
+# Examples are not stored between runs: no database folder beside the tests.
+hypothesis.settings.register_profile("revevu", database=None)
+hypothesis.settings.load_profile("revevu")
 
 U64_MAX = 2**64 - 1
 
