@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 import vesk
 from conftest import EXAMPLES, example_output, run_python
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 from random_protocols import build, edits, target_machine_environment
 from test_vesk_json import encode, every_variant, show_json
@@ -23,6 +23,7 @@ REFUSED = "cannot be rebuilt through the revevu API: "
 @settings(
     max_examples=ROUND_TRIPS,
     deadline=None,
+    database=None,  # nothing written outside the test's folder
     suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow],
 )
 @given(st.lists(edits, max_size=14), st.booleans())
@@ -34,6 +35,8 @@ def test_random_protocols_come_back_as_they_were(tmp_path, script, target_machin
             rebuilt = vesk.load(path).to_protocol()
         assert saved(rebuilt, Path(folder), "rebuilt.vesk").read_bytes() == path.read_bytes()
     assert str(rebuilt) == str(written)
+    event(f"made on the target machine: {target_machine}")
+    event(f"arbitrary signals: {'Arbitrary(' in str(written)}")
 
 
 @pytest.mark.parametrize("example", [*sorted(p.stem for p in EXAMPLES.glob("*.py")), "odd name"])
