@@ -159,18 +159,18 @@ def test_records_and_fields_cannot_be_assigned(tmp_path):
         vesk.Settings()
 
 
-def test_numpy_is_imported_only_for_samples(tmp_path):
+def test_numpy_is_imported_only_for_samples_and_revevu_not_at_all(tmp_path):
     path = saved(every_variant(), tmp_path)
     result = run_python(f"""
         import sys, vesk
         loaded = vesk.load({str(path)!r})
         kinds = [s.kind for s in loaded.settings.signals]
-        print("numpy" in sys.modules, repr(loaded), loaded._repr_svg_()[:5])
+        print("numpy" in sys.modules, "revevu" in sys.modules, repr(loaded), loaded._repr_svg_()[:5])
         print(loaded.settings.signals[kinds.index("Arbitrary")].samples.sum(), "numpy" in sys.modules)
     """)
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == [
-        "False <ProtocolFile 'p.vesk': 0.05 s, intensity 0.25, 10 signals> <?xml",
+        "False False <ProtocolFile 'p.vesk': 0.05 s, intensity 0.25, 10 signals> <?xml",
         f"{sum(map(quantise, np.linspace(0.0, 1.0, 250)))} True",
     ]
 
