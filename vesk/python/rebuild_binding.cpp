@@ -127,8 +127,8 @@ private:
     nb::module_ revevu_;
 };
 
-// The file's flag as Protocol() gives it in this process, or the refusal
-// that says what to change.
+// Refuses a file whose flag is not what Protocol() gives in this process,
+// saying what the caller can change.
 void check_target_machine(bool in_file, bool in_process) {
     if (in_file == in_process) return;
     const std::string reason =
