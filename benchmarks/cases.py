@@ -444,6 +444,28 @@ def case_vesk_load_memory() -> dict:
         }
 
 
+def case_vesk_to_protocol(repeat: int) -> dict:
+    """to_protocol() of a loaded 9M-sample file against add_arbitrary_signal
+    of a float64 array of the same length on a protocol of that length: the
+    work to_protocol() adds is the plan and one pass that makes its samples'
+    float64 array."""
+    import vesk  # noqa: PLC0415
+
+    samples = normalised_samples(LONGEST_SAMPLES, "contiguous")
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        loaded = vesk.load(saved_longest(folder))
+    return time_alternating(
+        {
+            "to_protocol": (lambda: None, lambda _: loaded.to_protocol()),
+            "add_arbitrary_signal": (
+                lambda: protocol_for(LONGEST_SAMPLES),
+                lambda protocol: protocol.add_arbitrary_signal(samples),
+            ),
+        },
+        repeat,
+    )
+
+
 CASES: dict[str, Callable[[int], dict]] = {
     "arbitrary_contiguous": lambda repeat: case_arbitrary("contiguous", repeat),
     "arbitrary_strided": lambda repeat: case_arbitrary("strided", repeat),
@@ -459,6 +481,7 @@ CASES: dict[str, Callable[[int], dict]] = {
     "vesk_show_memory": lambda _: case_vesk_show_memory(),
     "vesk_load": case_vesk_load,
     "vesk_load_memory": lambda _: case_vesk_load_memory(),
+    "vesk_to_protocol": case_vesk_to_protocol,
 }
 
 

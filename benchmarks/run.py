@@ -167,6 +167,14 @@ FIGURES += [
            unit=" MB"),
 ]
 
+# Group 9, continued: a loaded file back into revevu.
+FIGURES += [
+    Figure("9", "to_protocol() of a loaded 9M file / add_arbitrary_signal 9M",
+           "vesk_to_protocol", memory, "<= 3x", ratio("to_protocol", "add_arbitrary_signal"),
+           at_most(3.0))
+    for memory in ("fresh", "reused")
+]
+
 # Group 5: the core library alone, from the Google Benchmark executables.
 CPP_BENCHMARKS = [
     ("encoder_bench", "encode_into_reused_buffer/9000000/real_time",

@@ -71,6 +71,11 @@ std::variant<RebuildPlan, NotReproducible> plan_rebuild(const protocols::Setting
 // order of its calls.
 std::vector<std::uint64_t> stored_sample_signals(const RebuildPlan& plan);
 
+// The values StoredSamples stands for: values[i] = codes[i] / 32767.0, which
+// add_arbitrary_signal quantises back to codes[i]. `values` has codes.size()
+// elements.
+void stored_sample_values(const protocols::Samples& codes, double* values);
+
 // A session duration within the setter's limits whose sample count is exactly
 // `samples`, or none. The closest to samples / 5000.0 that gives it.
 std::optional<double> duration_for_samples(std::uint64_t samples);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "protocols/signals.hpp"
 #include "rebuild.hpp"
@@ -128,6 +129,23 @@ TEST(DurationForSamples, EveryCountWithinTheLimitsAndNoOther) {
     for (const std::uint64_t n :
          {std::uint64_t{0}, shortest - 1, longest + 1, std::numeric_limits<std::uint64_t>::max()}) {
         EXPECT_FALSE(duration_for_samples(n).has_value()) << n;
+    }
+}
+
+// Every code add_arbitrary_signal can store comes back from the value passed
+// for it, at every position of the vectorised loop and its scalar remainder.
+TEST(StoredSampleValues, QuantiseBackToEveryCode) {
+    constexpr std::size_t CODES = 32768;
+    constexpr std::size_t EXTRA = 7;  // a length no vector width divides
+    Samples samples(CODES + EXTRA);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::int16_t>((i * 7919) % CODES);  // every code, scattered
+    }
+    std::vector<double> values(samples.size());
+    stored_sample_values(samples, values.data());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        ASSERT_EQ(quantise_sample(values[i]), samples[i]) << i;
+        ASSERT_EQ(values[i], samples[i] / 32767.0) << i;
     }
 }
 

@@ -160,12 +160,18 @@ MODULE_DIR = str(Path(revevu.__file__).resolve().parent)
 
 
 def run_python(code: str, *, env: dict | None = None, timeout: float = 120) -> subprocess.CompletedProcess:
-    """Runs `code` in a new interpreter that imports the same revevu build."""
+    """Runs `code` in a new interpreter that imports the same revevu build;
+    `env` adds variables to this process's environment, or removes those
+    given as None."""
     full_env = dict(os.environ)
     full_env["PYTHONPATH"] = os.pathsep.join(
         [MODULE_DIR] + [p for p in full_env.get("PYTHONPATH", "").split(os.pathsep) if p]
     )
-    full_env.update(env or {})
+    for name, value in (env or {}).items():
+        if value is None:
+            full_env.pop(name, None)
+        else:
+            full_env[name] = value
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
         env=full_env,
@@ -208,6 +214,14 @@ def np():
 # ---- The example scripts' files -------------------------------------------------
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+
+
+def example_output(script: str, *args: object) -> list[str]:
+    """The lines that examples/<script> prints when run with `args`; it must succeed."""
+    result = subprocess.run([sys.executable, str(EXAMPLES / script), *map(str, args)],
+                            capture_output=True, text=True, timeout=120, check=False)
+    assert result.returncode == 0, f"{script}: {result.stderr}"
+    return result.stdout.splitlines()
 
 
 @pytest.fixture(scope="session")

@@ -1,6 +1,7 @@
 """Random protocols built through the public API, for property tests: a list
 of edits (method name, arguments) drawn by hypothesis, applied in order."""
 
+import contextlib
 import os
 import struct
 
@@ -56,18 +57,25 @@ edits = st.one_of(
 )
 
 
-def build(script, target_machine: bool = False) -> Protocol:
-    """A new Protocol, made with VESK_TARGET_MACHINE set or absent (the
-    process's environment is left as it was), with the edits applied."""
+@contextlib.contextmanager
+def target_machine_environment(target_machine: bool):
+    """VESK_TARGET_MACHINE set or absent inside the block, as it was after."""
     previous = os.environ.pop("VESK_TARGET_MACHINE", None)
     try:
         if target_machine:
             os.environ["VESK_TARGET_MACHINE"] = "yes"
-        p = Protocol()
+        yield
     finally:
         os.environ.pop("VESK_TARGET_MACHINE", None)
         if previous is not None:
             os.environ["VESK_TARGET_MACHINE"] = previous
+
+
+def build(script, target_machine: bool = False) -> Protocol:
+    """A new Protocol, made with VESK_TARGET_MACHINE set or absent (the
+    process's environment is left as it was), with the edits applied."""
+    with target_machine_environment(target_machine):
+        p = Protocol()
     for name, args in script:
         if name == "add_arbitrary_signal":
             if p.get_num_samples() > LONGEST_RANDOM_SIGNAL:

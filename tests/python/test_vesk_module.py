@@ -13,7 +13,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 import vesk
-from conftest import EXAMPLES, U64_MAX, quantise, run_python
+from conftest import U64_MAX, example_output, quantise, run_python
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from revevu import Protocol
@@ -159,18 +159,18 @@ def test_records_and_fields_cannot_be_assigned(tmp_path):
         vesk.Settings()
 
 
-def test_numpy_is_imported_only_for_samples(tmp_path):
+def test_numpy_is_imported_only_for_samples_and_revevu_not_at_all(tmp_path):
     path = saved(every_variant(), tmp_path)
     result = run_python(f"""
         import sys, vesk
         loaded = vesk.load({str(path)!r})
         kinds = [s.kind for s in loaded.settings.signals]
-        print("numpy" in sys.modules, repr(loaded), loaded._repr_svg_()[:5])
+        print("numpy" in sys.modules, "revevu" in sys.modules, repr(loaded), loaded._repr_svg_()[:5])
         print(loaded.settings.signals[kinds.index("Arbitrary")].samples.sum(), "numpy" in sys.modules)
     """)
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == [
-        "False <ProtocolFile 'p.vesk': 0.05 s, intensity 0.25, 10 signals> <?xml",
+        "False False <ProtocolFile 'p.vesk': 0.05 s, intensity 0.25, 10 signals> <?xml",
         f"{sum(map(quantise, np.linspace(0.0, 1.0, 250)))} True",
     ]
 
@@ -280,12 +280,19 @@ except vesk.FormatError as error:
     where: tuple[int, str] = (error.offset, error.field)
 settings.intensity = 1.0
 settings.signals[0].samples
+try:
+    script: str = loaded.script()
+    loaded.to_protocol().set_stimulation_intensity(0.5)
+    loaded.to_protocol().set_intensity(0.5)
+except vesk.NotReproducible as refusal:
+    why: tuple[str, str, str] = (refusal.field, refusal.value, refusal.reason)
 '''
 
 
 def test_mypy_finds_the_stubs_with_no_configuration(tmp_path):
-    """Read-only properties, signals told apart by kind, FormatError's
-    attributes: what a type checker knows of the module."""
+    """Read-only properties, signals told apart by kind, the exceptions'
+    attributes, to_protocol() as a revevu.Protocol: what a type checker
+    knows of the module."""
     pytest.importorskip("mypy", reason="mypy is not installed (pip install mypy)")
     (tmp_path / "snippet.py").write_text(MYPY_SNIPPET)
     result = subprocess.run(
@@ -298,6 +305,7 @@ def test_mypy_finds_the_stubs_with_no_configuration(tmp_path):
         *(f'Item "{kind}SignalParams" of "ConstantSignalParams | SineSignalParams | '
           'RampSignalParams | MixedSignalParams | ArbitrarySignalParams" has no attribute '
           '"samples"  [union-attr]' for kind in ("Constant", "Sine", "Ramp", "Mixed")),
+        '"Protocol" has no attribute "set_intensity"  [attr-defined]',
     ], result.stdout + result.stderr
     stubs = Path(vesk.__file__).with_name("vesk-stubs")
     assert (stubs / "__init__.pyi").read_text() == Path(vesk.__file__).with_name(
@@ -306,11 +314,7 @@ def test_mypy_finds_the_stubs_with_no_configuration(tmp_path):
 
 
 def test_the_read_back_example_prints_the_quickstart_protocol(example_files):
-    path = example_files["quickstart"]
-    result = subprocess.run([sys.executable, str(EXAMPLES / "read_back.py"), str(path)],
-                            capture_output=True, text=True, timeout=120, check=False)
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines() == [
+    assert example_output("read_back.py", example_files["quickstart"]) == [
         "<ProtocolFile 'quickstart.vesk': 0.05 s, intensity 0.4, 6 signals>",
         "channel A (enabled):",
         "  amplitude1: signal 4 (MixedSignal)",

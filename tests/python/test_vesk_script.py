@@ -16,7 +16,7 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-from conftest import MODULE_DIR
+from conftest import EXAMPLES as EXAMPLES_FOLDER, MODULE_DIR
 from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 from random_protocols import build, edits, float_from_bits
@@ -57,9 +57,7 @@ def assert_rebuilds(vesk_file: Path, folder: Path, target_machines=(False, True)
     return script.read_text()
 
 
-@pytest.mark.parametrize(
-    "example", ["quickstart", "sine_with_envelope", "external_inputs", "mixed_signal"]
-)
+@pytest.mark.parametrize("example", sorted(p.stem for p in EXAMPLES_FOLDER.glob("*.py")))
 def test_every_example_file_comes_back_byte_for_byte(example, example_files, tmp_path):
     text = assert_rebuilds(example_files[example], tmp_path / "script")
     has_samples = (tmp_path / "script" / "rebuild.npz").exists()

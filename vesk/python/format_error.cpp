@@ -1,13 +1,15 @@
 #include "format_error.hpp"
 
+#include <nanobind/stl/string.h>
+
 #include <string>
 
-#include "record_binding.hpp"
+#include "python_exception.hpp"
 
 namespace vesk::python {
 namespace {
 
-// Owned by the module, which lives until the process ends.
+// Lives until the process ends (see add_value_error_class).
 PyObject* format_error_type = nullptr;
 
 constexpr const char* DOC =
@@ -20,11 +22,7 @@ constexpr const char* DOC =
 }  // namespace
 
 void add_format_error(nb::module_& module) {
-    format_error_type =
-        PyErr_NewExceptionWithDoc("vesk.FormatError", DOC, PyExc_ValueError, nullptr);
-    if (format_error_type == nullptr) throw nb::python_error();
-    module.attr("FormatError") = nb::borrow(format_error_type);
-    export_name(module, "FormatError");
+    format_error_type = add_value_error_class(module, "FormatError", DOC);
 }
 
 void raise_format_error(nb::handle name, const protocols::DecodeError& error) {
@@ -32,11 +30,8 @@ void raise_format_error(nb::handle name, const protocols::DecodeError& error) {
     nb::object message = nb::steal(
         PyUnicode_FromFormat("%S: not a valid protocol file: %s", name.ptr(), described.c_str()));
     if (!message.is_valid()) throw nb::python_error();
-    nb::object exception = nb::handle(format_error_type)(message);
-    exception.attr("offset") = error.offset;
-    exception.attr("field") = error.path;
-    PyErr_SetObject(format_error_type, exception.ptr());
-    throw nb::python_error();
+    raise_with_attributes(format_error_type, message,
+                          {{"offset", nb::cast(error.offset)}, {"field", nb::cast(error.path)}});
 }
 
 }  // namespace vesk::python

@@ -4,6 +4,7 @@
 
 #include "format_error.hpp"
 #include "protocol_file.hpp"
+#include "rebuild_binding.hpp"
 #include "record_binding.hpp"
 
 NB_MODULE(vesk, module) {
@@ -30,5 +31,6 @@ NB_MODULE(vesk, module) {
         module, "A sampled signal; `samples` is a read-only int16 NumPy view.");
 
     add_format_error(module);
-    bind_protocol_file(module);
+    nb::class_<ProtocolFile> file_class = bind_protocol_file(module);
+    bind_rebuild(module, file_class);
 }
