@@ -2,18 +2,24 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
-// On x86-64 the samples are decoded a 64-byte block at a time with AVX-512
-// VBMI2's byte compression when the processor has it, else eight lanes at a
-// time with SSSE3's byte shuffle (checked once); elsewhere, and near the end
-// of the input, one at a time. PROTOCOLS_BASELINE_ONLY builds the scalar loop
-// alone, PROTOCOLS_NO_AVX512 leaves out the block loop (the tests use them to
-// cover the other loops on machines that have the faster one).
+// On x86-64 the samples are decoded a 64-byte block at a time, with AVX-512
+// VBMI2's byte compression when the processor has it, else with AVX2's byte
+// shuffle, else eight lanes at a time with SSSE3's (checked once); elsewhere,
+// and near the end of the input, one at a time. PROTOCOLS_BASELINE_ONLY builds
+// the scalar loop alone, PROTOCOLS_NO_AVX2 leaves out both block loops and
+// PROTOCOLS_NO_AVX512 the first of them: the tests use them to cover the
+// other loops on machines that have a faster one, and benchmarks to measure
+// them.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
     !defined(PROTOCOLS_BASELINE_ONLY)
 #define PROTOCOLS_SAMPLE_READ_SSSE3 1
+#if !defined(PROTOCOLS_NO_AVX2)
+#define PROTOCOLS_SAMPLE_READ_AVX2 1
 #if !defined(PROTOCOLS_NO_AVX512)
 #define PROTOCOLS_SAMPLE_READ_AVX512 1
+#endif
 #endif
 #include <immintrin.h>
 #endif
@@ -186,72 +192,210 @@ __attribute__((target("ssse3"))) SampleRun take_eight_at_a_time(const std::uint8
     return {i + rest.samples, static_cast<std::size_t>(p - first) + rest.bytes};
 }
 
+#ifdef PROTOCOLS_SAMPLE_READ_AVX2
+
+// The block loops take, from a block of 64 bytes that starts at a varint,
+// the varints that end in it (a varint across its end begins the next block),
+// all at once. Each block's bytes give three masks, bit i for byte i: 0x80 set
+// (the varint goes on), zero, and above 3 (too large as a third byte).
+struct BlockMasks {
+    std::uint64_t continues;
+    std::uint64_t zero;
+    std::uint64_t above_three;
+};
+
+// The starts of the block's first varints, up to the one ending at byte
+// `used` - 1 (an end), or 0 when one of them is refused: more than three
+// bytes, a last byte of 0 after others (not the shortest form), or a third
+// byte above 3 (more than 16 bits). The exact reader then takes over at the
+// block, decoding what comes before the fault and naming the fault.
+inline std::uint64_t starts_of_block(const BlockMasks& m, unsigned used) {
+    const std::uint64_t in_use = ~std::uint64_t{0} >> (64 - used);
+    const std::uint64_t starts = ((~m.continues << 1) | 1) & in_use;
+    const std::uint64_t three = starts & m.continues & (m.continues >> 1);
+    const std::uint64_t refused =
+        (three & (m.continues >> 2)) | (m.zero & ~starts & in_use) | ((three << 2) & m.above_three);
+    return refused == 0 ? starts : 0;
+}
+
+constexpr std::size_t CHUNK = 8;  // bytes of a block whose varints one table entry lays out
+
+// For the continuation bits of bytes -1 to 8 of an eight-byte chunk (bit 0
+// for byte -1), the shuffle that puts the first byte and, for varints of two
+// or three bytes, the second byte of each varint starting in the chunk into
+// the 16-bit lanes, in order (0x80 zeroes a byte). The third byte is taken
+// from two places further on, wherever the second byte goes on.
+constexpr auto make_chunk_plans() {
+    std::array<std::array<std::uint8_t, 16>, 1u << (CHUNK + 2)> plans{};
+    for (std::size_t bits = 0; bits < plans.size(); ++bits) {
+        plans[bits].fill(0x80);
+        const auto continues = [&](std::size_t at) { return ((bits >> (at + 1)) & 1) != 0; };
+        std::size_t lane = 0;
+        for (std::size_t at = 0; at < CHUNK; ++at) {
+            if (at > 0 ? continues(at - 1) : (bits & 1) != 0) continue;  // not a start
+            plans[bits][2 * lane] = static_cast<std::uint8_t>(at);
+            if (continues(at)) plans[bits][2 * lane + 1] = static_cast<std::uint8_t>(at + 1);
+            ++lane;
+        }
+    }
+    return plans;
+}
+
+alignas(64) constexpr auto CHUNK_PLANS = make_chunk_plans();
+
+__attribute__((target("avx2"), always_inline)) inline std::uint64_t byte_mask(__m256i low,
+                                                                              __m256i high) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+           (static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high)))
+            << 32);
+}
+
+__attribute__((target("avx2"), always_inline)) inline BlockMasks block_masks(__m256i low,
+                                                                             __m256i high) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i three = _mm256_set1_epi8(3);
+    return {byte_mask(low, high),
+            byte_mask(_mm256_cmpeq_epi8(low, zero), _mm256_cmpeq_epi8(high, zero)),
+            byte_mask(_mm256_cmpgt_epi8(low, three), _mm256_cmpgt_epi8(high, three))};
+}
+
+// The samples of two chunks, from the 32 bytes at p: the chunk at p into the
+// low eight lanes by plan `low`, the one at p + 16 into the high eight by
+// `high`. Lanes past a chunk's varints hold nothing of use.
+__attribute__((target("avx2"), always_inline)) inline __m256i decode_chunk_pair(
+    const std::uint8_t* p, const std::array<std::uint8_t, 16>& low,
+    const std::array<std::uint8_t, 16>& high) {
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i plan = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low.data()))),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(high.data())), 1);
+    const __m256i first_two = _mm256_shuffle_epi8(bytes, plan);
+    // Two bytes on from each varint's first, where its second byte goes on.
+    const __m256i third = _mm256_and_si256(
+        _mm256_shuffle_epi8(bytes,
+                            _mm256_add_epi8(plan, _mm256_set1_epi16(static_cast<short>(0x8002)))),
+        _mm256_srai_epi16(first_two, 15));
+    // 7 bits of the first byte, 7 of the second above them, 2 of the third on top.
+    const __m256i z = _mm256_or_si256(
+        _mm256_maddubs_epi16(_mm256_set1_epi16(static_cast<short>(0x8001)),
+                             _mm256_and_si256(first_two, _mm256_set1_epi16(0x7F7F))),
+        _mm256_slli_epi16(third, 14));
+    return _mm256_xor_si256(
+        _mm256_srli_epi16(z, 1),
+        _mm256_sub_epi16(_mm256_setzero_si256(), _mm256_and_si256(z, _mm256_set1_epi16(1))));
+}
+
+// A 64-byte block at a time, as eight chunks of eight bytes: a table entry,
+// chosen by the continuation bits around a chunk, lays out the varints that
+// start in it. Each chunk's lanes are stored where the previous chunk's
+// samples end, over its unused lanes.
+__attribute__((target("avx2,popcnt"))) SampleRun take_chunks_at_a_time(const std::uint8_t* first,
+                                                                       const std::uint8_t* last,
+                                                                       std::int16_t* out,
+                                                                       std::size_t count) {
+    // A block reads 72 bytes (its last pair of chunks from byte 40) and
+    // writes up to 64 samples and then 8 lanes.
+    constexpr std::size_t READ = 72, WRITTEN = BLOCK + 8;
+    const std::uint8_t* p = first;
+    std::size_t i = 0;
+    while (count - i >= WRITTEN && static_cast<std::size_t>(last - p) >= READ) {
+        const BlockMasks m =
+            block_masks(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)));
+        if (m.continues == ~std::uint64_t{0}) break;  // a varint of more than 64 bytes
+        const auto used = static_cast<unsigned>(64 - std::countl_zero(~m.continues));
+        const std::uint64_t starts = starts_of_block(m, used);
+        if (starts == 0) break;
+        // Chunk k's plan: continuation bits of its bytes -1 to 8. Byte -1 of
+        // the block ends a varint; byte 64, past it, only matters to a varint
+        // across the block's end, which is not taken.
+        const auto plan = [&](unsigned k) -> const std::array<std::uint8_t, 16>& {
+            const std::uint64_t bits = k == 0 ? m.continues << 1 : m.continues >> (8 * k - 1);
+            return CHUNK_PLANS[bits & ((1u << (CHUNK + 2)) - 1)];
+        };
+        const auto lanes = [&](unsigned k) {
+            return static_cast<std::size_t>(std::popcount((starts >> (8 * k)) & 0xFF));
+        };
+        // Fetches the output's lines ahead of the stores, which would
+        // otherwise wait in turn for each line they land on.
+        _mm_prefetch(reinterpret_cast<const char*>(out + i) + 512, _MM_HINT_T0);
+        for (unsigned half = 0; half < 2; ++half) {
+            const unsigned k = 4 * half;  // chunks k to k + 3, in two pairs
+            const __m256i even = decode_chunk_pair(p + 8 * k, plan(k), plan(k + 2));
+            const __m256i odd = decode_chunk_pair(p + 8 * k + 8, plan(k + 1), plan(k + 3));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(even));
+            i += lanes(k);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(odd));
+            i += lanes(k + 1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                             _mm256_extracti128_si256(even, 1));
+            i += lanes(k + 2);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_extracti128_si256(odd, 1));
+            i += lanes(k + 3);
+        }
+        p += used;
+    }
+    const SampleRun rest = take_one_by_one(p, last, out + i, count - i);
+    return {i + rest.samples, static_cast<std::size_t>(p - first) + rest.bytes};
+}
+
+const bool HAS_AVX2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+
+#endif
+
 #ifdef PROTOCOLS_SAMPLE_READ_AVX512
 
-// With AVX-512 VBMI2, every whole varint of a 64-byte block at once: the
-// bytes at the varints' starts are compressed into lanes in varint order, and
-// so are their second and third bytes, each then expanded back to the lanes
-// of the varints that have one (a bit extract of the continuation bits at the
-// starts says which). At most 32 varints per block, the lanes of one register
-// of 16-bit values. A block with a varint of more than three bytes, or with
-// one that decodes to nothing valid, is left to the exact reader.
+// With AVX-512 VBMI2, the block's varints into the 32 lanes of one register:
+// the bytes at their starts are compressed into lanes in order, and so are
+// the bytes one and two places on, each kept where the byte before it goes on.
+// At most 32 varints a block.
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12 takes _mm256_undefined_si256 inside _mm512_castsi512_si256 for a
 // read of an uninitialised value.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt"))) SampleRun
-take_block_at_a_time(const std::uint8_t* first, const std::uint8_t* last, std::int16_t* out,
-                     std::size_t count) {
+// The bytes at the positions set in `at`, in order, in 16-bit lanes.
+__attribute__((target("avx512f,avx512bw,avx512vbmi2"), always_inline)) inline __m512i
+widened_bytes_at(std::uint64_t at, __m512i bytes) {
+    return _mm512_cvtepu8_epi16(_mm512_castsi512_si256(_mm512_maskz_compress_epi8(at, bytes)));
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) SampleRun take_block_at_a_time(
+    const std::uint8_t* first, const std::uint8_t* last, std::int16_t* out, std::size_t count) {
     constexpr std::size_t MOST = 32;  // varints per block: one register of 16-bit lanes
     const __m512i zero = _mm512_setzero_si512();
     const std::uint8_t* p = first;
     std::size_t i = 0;
-    while (i < count && static_cast<std::size_t>(last - p) >= BLOCK) {
+    while (count - i >= MOST && static_cast<std::size_t>(last - p) >= BLOCK) {
         const __m512i bytes = _mm512_loadu_si512(p);
-        const std::uint64_t continues = _mm512_movepi8_mask(bytes);
-        const std::uint64_t ends = ~continues;
-        const std::size_t whole = std::min<std::size_t>(
-            {static_cast<std::size_t>(_mm_popcnt_u64(ends)), MOST, count - i});
-        if (whole == 0) break;  // a varint of more than 64 bytes
-        // The block's first `whole` varints: their bytes and their starts.
-        const std::size_t used = _tzcnt_u64(_pdep_u64(std::uint64_t{1} << (whole - 1), ends)) + 1;
-        const std::uint64_t in_use =
-            used == BLOCK ? ~std::uint64_t{0} : (std::uint64_t{1} << used) - 1;
-        const std::uint64_t starts = ((ends << 1) | 1) & in_use;
-        const std::uint64_t two = starts & continues;        // varints of 2 or more bytes
-        const std::uint64_t three = two & (continues >> 1);  // of 3 or more
-        if ((three & (continues >> 2)) != 0) break;          // of 4 or more
-        const __m512i b0 = _mm512_maskz_compress_epi8(starts, bytes);
-        const __m512i b1 = _mm512_maskz_expand_epi8(_pext_u64(continues, starts),
-                                                    _mm512_maskz_compress_epi8(two << 1, bytes));
-        const __m512i b2 = _mm512_maskz_expand_epi8(_pext_u64(continues & (continues >> 1), starts),
-                                                    _mm512_maskz_compress_epi8(three << 2, bytes));
-        const __m512i w0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(b0));
-        const __m512i w1 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(b1));
-        const __m512i w2 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(b2));
-        // Refused: a two-byte varint ending in 00; a three-byte one whose third
-        // byte is 0 or above 3 (more than 16 bits).
-        const auto lanes = static_cast<__mmask32>((std::uint64_t{1} << whole) - 1);
-        const auto of_two = static_cast<__mmask32>(_pext_u64(continues, starts));
-        const auto of_three =
-            static_cast<__mmask32>(_pext_u64(continues & (continues >> 1), starts));
-        const __mmask32 refused = (_mm512_cmpeq_epi16_mask(w1, zero) & of_two & ~of_three) |
-                                  ((_mm512_cmpeq_epi16_mask(w2, zero) |
-                                    _mm512_cmpgt_epu16_mask(w2, _mm512_set1_epi16(3))) &
-                                   of_three);
-        if ((refused & lanes) != 0) break;
-        const __m512i z = _mm512_or_si512(
-            _mm512_or_si512(_mm512_and_si512(w0, _mm512_set1_epi16(0x7F)),
-                            _mm512_slli_epi16(_mm512_and_si512(w1, _mm512_set1_epi16(0x7F)), 7)),
-            _mm512_slli_epi16(w2, 14));
+        const BlockMasks m = {_mm512_movepi8_mask(bytes), _mm512_cmpeq_epi8_mask(bytes, zero),
+                              _mm512_cmpgt_epi8_mask(bytes, _mm512_set1_epi8(3))};
+        const std::uint64_t ends = ~m.continues;
+        if (ends == 0) break;  // a varint of more than 64 bytes
+        const auto used = static_cast<unsigned>(
+            std::popcount(ends) <= static_cast<int>(MOST)
+                ? 64 - std::countl_zero(ends)
+                : std::countr_zero(_pdep_u64(std::uint64_t{1} << (MOST - 1), ends)) + 1);
+        const std::uint64_t starts = starts_of_block(m, used);
+        if (starts == 0) break;
+        const __m512i b0 = widened_bytes_at(starts, bytes);
+        const __m512i b1 = widened_bytes_at(starts << 1, bytes);
+        const __m512i b2 = widened_bytes_at(starts << 2, bytes);
+        const __m512i high_bit = _mm512_set1_epi16(0x80);
+        const __mmask32 two = _mm512_cmpge_epu16_mask(b0, high_bit);
+        const __mmask32 three = two & _mm512_cmpge_epu16_mask(b1, high_bit);
+        const __m512i low7 = _mm512_set1_epi16(0x7F);
+        __m512i z = _mm512_and_si512(b0, low7);
+        z = _mm512_or_si512(
+            z, _mm512_maskz_mov_epi16(two, _mm512_slli_epi16(_mm512_and_si512(b1, low7), 7)));
+        z = _mm512_or_si512(z, _mm512_maskz_mov_epi16(three, _mm512_slli_epi16(b2, 14)));
         const __m512i value =
             _mm512_xor_si512(_mm512_srli_epi16(z, 1),
                              _mm512_sub_epi16(zero, _mm512_and_si512(z, _mm512_set1_epi16(1))));
-        _mm512_mask_storeu_epi16(out + i, lanes, value);
+        _mm512_storeu_si512(out + i, value);
+        i += static_cast<std::size_t>(std::popcount(starts));
         p += used;
-        i += whole;
     }
     const SampleRun rest = take_one_by_one(p, last, out + i, count - i);
     return {i + rest.samples, static_cast<std::size_t>(p - first) + rest.bytes};
@@ -276,6 +420,9 @@ SampleRun take_sample_wire_forms(const std::uint8_t* first, const std::uint8_t* 
                                  std::int16_t* out, std::size_t count) {
 #ifdef PROTOCOLS_SAMPLE_READ_AVX512
     if (HAS_AVX512_VBMI2) return take_block_at_a_time(first, last, out, count);
+#endif
+#ifdef PROTOCOLS_SAMPLE_READ_AVX2
+    if (HAS_AVX2) return take_chunks_at_a_time(first, last, out, count);
 #endif
 #ifdef PROTOCOLS_SAMPLE_READ_SSSE3
     if (HAS_SSSE3) return take_eight_at_a_time(first, last, out, count);
