@@ -414,20 +414,36 @@ const bool HAS_SSSE3 = __builtin_cpu_supports("ssse3");
 
 #endif
 
+struct SampleLoop {
+    const char* name;
+    SampleRun (*take)(const std::uint8_t*, const std::uint8_t*, std::int16_t*, std::size_t);
+};
+
+// The fastest loop that this build has and this processor runs.
+SampleLoop choose_sample_loop() {
+#ifdef PROTOCOLS_SAMPLE_READ_AVX512
+    if (HAS_AVX512_VBMI2) return {"avx512-vbmi2", take_block_at_a_time};
+#endif
+#ifdef PROTOCOLS_SAMPLE_READ_AVX2
+    if (HAS_AVX2) return {"avx2", take_chunks_at_a_time};
+#endif
+#ifdef PROTOCOLS_SAMPLE_READ_SSSE3
+    if (HAS_SSSE3) return {"ssse3", take_eight_at_a_time};
+#endif
+    return {"one at a time", take_one_by_one};
+}
+
+const SampleLoop CHOSEN_SAMPLE_LOOP = choose_sample_loop();
+
 }  // namespace
 
 SampleRun take_sample_wire_forms(const std::uint8_t* first, const std::uint8_t* last,
                                  std::int16_t* out, std::size_t count) {
-#ifdef PROTOCOLS_SAMPLE_READ_AVX512
-    if (HAS_AVX512_VBMI2) return take_block_at_a_time(first, last, out, count);
-#endif
-#ifdef PROTOCOLS_SAMPLE_READ_AVX2
-    if (HAS_AVX2) return take_chunks_at_a_time(first, last, out, count);
-#endif
-#ifdef PROTOCOLS_SAMPLE_READ_SSSE3
-    if (HAS_SSSE3) return take_eight_at_a_time(first, last, out, count);
-#endif
-    return take_one_by_one(first, last, out, count);
+    return CHOSEN_SAMPLE_LOOP.take(first, last, out, count);
+}
+
+const char* sample_loop_name() {
+    return CHOSEN_SAMPLE_LOOP.name;
 }
 
 }  // namespace protocols
