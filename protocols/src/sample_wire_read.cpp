@@ -339,8 +339,6 @@ __attribute__((target("avx2,popcnt"))) SampleRun take_chunks_at_a_time(const std
     return {i + rest.samples, static_cast<std::size_t>(p - first) + rest.bytes};
 }
 
-const bool HAS_AVX2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-
 #endif
 
 #ifdef PROTOCOLS_SAMPLE_READ_AVX512
@@ -404,13 +402,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) SampleRun ta
 #pragma GCC diagnostic pop
 #endif
 
-const bool HAS_AVX512_VBMI2 =
-    __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-    __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
-
 #endif
-
-const bool HAS_SSSE3 = __builtin_cpu_supports("ssse3");
 
 #endif
 
@@ -421,29 +413,42 @@ struct SampleLoop {
 
 // The fastest loop that this build has and this processor runs.
 SampleLoop choose_sample_loop() {
+#ifdef PROTOCOLS_SAMPLE_READ_SSSE3
+    __builtin_cpu_init();
+#endif
 #ifdef PROTOCOLS_SAMPLE_READ_AVX512
-    if (HAS_AVX512_VBMI2) return {"avx512-vbmi2", take_block_at_a_time};
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2")) {
+        return {"avx512-vbmi2", take_block_at_a_time};
+    }
 #endif
 #ifdef PROTOCOLS_SAMPLE_READ_AVX2
-    if (HAS_AVX2) return {"avx2", take_chunks_at_a_time};
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) {
+        return {"avx2", take_chunks_at_a_time};
+    }
 #endif
 #ifdef PROTOCOLS_SAMPLE_READ_SSSE3
-    if (HAS_SSSE3) return {"ssse3", take_eight_at_a_time};
+    if (__builtin_cpu_supports("ssse3")) return {"ssse3", take_eight_at_a_time};
 #endif
     return {"one at a time", take_one_by_one};
 }
 
-const SampleLoop CHOSEN_SAMPLE_LOOP = choose_sample_loop();
+// Chosen on first use, not during static initialisation, so that a decoder
+// run from another file's static initialisation still gets the fastest loop.
+const SampleLoop& chosen_sample_loop() {
+    static const SampleLoop loop = choose_sample_loop();
+    return loop;
+}
 
 }  // namespace
 
 SampleRun take_sample_wire_forms(const std::uint8_t* first, const std::uint8_t* last,
                                  std::int16_t* out, std::size_t count) {
-    return CHOSEN_SAMPLE_LOOP.take(first, last, out, count);
+    return chosen_sample_loop().take(first, last, out, count);
 }
 
 const char* sample_loop_name() {
-    return CHOSEN_SAMPLE_LOOP.name;
+    return chosen_sample_loop().name;
 }
 
 }  // namespace protocols
