@@ -5,8 +5,9 @@
 #include <bit>
 
 // On x86-64 the samples are decoded a 64-byte block at a time, with AVX-512
-// VBMI2's byte compression when the processor has it, else with AVX2's byte
-// shuffle, else eight lanes at a time with SSSE3's (checked once); elsewhere,
+// VBMI's byte permutes and VBMI2's compression when the processor has them,
+// else with AVX2's byte shuffle, else eight lanes at a time with SSSE3's
+// (checked once); elsewhere,
 // and near the end of the input, one at a time. PROTOCOLS_BASELINE_ONLY builds
 // the scalar loop alone, PROTOCOLS_NO_AVX2 leaves out both block loops and
 // PROTOCOLS_NO_AVX512 the first of them: the tests use them to cover the
@@ -194,18 +195,18 @@ __attribute__((target("ssse3"))) SampleRun take_eight_at_a_time(const std::uint8
 
 #ifdef PROTOCOLS_SAMPLE_READ_AVX2
 
-// The block loops take, from a block of 64 bytes that starts at a varint,
-// the varints that end in it (a varint across its end begins the next block),
-// all at once. Each block's bytes give three masks, bit i for byte i: 0x80 set
-// (the varint goes on), zero, and above 3 (too large as a third byte).
+// The block loops look at 64 bytes at once through three masks, bit i for
+// byte i: 0x80 set (the varint goes on), zero, and above 3 (too large as a
+// third byte).
 struct BlockMasks {
     std::uint64_t continues;
     std::uint64_t zero;
     std::uint64_t above_three;
 };
 
-// The starts of the block's first varints, up to the one ending at byte
-// `used` - 1 (an end), or 0 when one of them is refused: more than three
+// For a block that starts at a varint and takes the varints that end in it
+// (a varint across its end begins the next block): the starts of those up to
+// the one ending at byte `used` - 1, or 0 when one of them is refused: more than three
 // bytes, a last byte of 0 after others (not the shortest form), or a third
 // byte above 3 (more than 16 bits). The exact reader then takes over at the
 // block, decoding what comes before the fault and naming the fault.
@@ -343,64 +344,119 @@ __attribute__((target("avx2,popcnt"))) SampleRun take_chunks_at_a_time(const std
 
 #ifdef PROTOCOLS_SAMPLE_READ_AVX512
 
-// With AVX-512 VBMI2, the block's varints into the 32 lanes of one register:
-// the bytes at their starts are compressed into lanes in order, and so are
-// the bytes one and two places on, each kept where the byte before it goes on.
-// At most 32 varints a block.
-#if defined(__GNUC__) && !defined(__clang__)
-// GCC 12 takes _mm256_undefined_si256 inside _mm512_castsi512_si256 for a
-// read of an uninitialised value.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-// The bytes at the positions set in `at`, in order, in 16-bit lanes.
-__attribute__((target("avx512f,avx512bw,avx512vbmi2"), always_inline)) inline __m512i
-widened_bytes_at(std::uint64_t at, __m512i bytes) {
-    return _mm512_cvtepu8_epi16(_mm512_castsi512_si256(_mm512_maskz_compress_epi8(at, bytes)));
+// With AVX-512 VBMI and VBMI2, one 64-byte block after the other, whatever
+// the varints' lengths, so that no block waits for the one before: for each
+// byte of the block, the sample a varint starting there would give is worked
+// out in a 16-bit lane (its first byte, and its second and third bytes where
+// the bytes before them go on, gathered by byte permutes), and the lanes of
+// the bytes that start a varint are compressed to the output. The block's
+// last varint may end in the next block, whose first bytes are looked at for
+// it; a block with a refused varint is left to the exact reader from its
+// first start.
+
+// Byte permutes that give each lane of a block's first or second half its
+// first two bytes, and its third byte in the lane's low byte.
+struct PositionBytes {
+    alignas(64) std::array<std::uint8_t, 64> first_two[2];
+    alignas(64) std::array<std::uint8_t, 64> third[2];
+};
+
+constexpr PositionBytes make_position_bytes() {
+    PositionBytes bytes{};
+    for (std::size_t half = 0; half < 2; ++half) {
+        for (std::size_t lane = 0; lane < 32; ++lane) {
+            const auto at = static_cast<std::uint8_t>(32 * half + lane);  // 64 on: the next block
+            bytes.first_two[half][2 * lane] = at;
+            bytes.first_two[half][2 * lane + 1] = static_cast<std::uint8_t>(at + 1);
+            bytes.third[half][2 * lane] = static_cast<std::uint8_t>(at + 2);
+        }
+    }
+    return bytes;
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) SampleRun take_block_at_a_time(
-    const std::uint8_t* first, const std::uint8_t* last, std::int16_t* out, std::size_t count) {
-    constexpr std::size_t MOST = 32;  // varints per block: one register of 16-bit lanes
-    const __m512i zero = _mm512_setzero_si512();
+constexpr PositionBytes POSITION_BYTES = make_position_bytes();
+
+// The samples of 32 lanes from their bytes: first and second (zero where the
+// first does not go on) and third (zero where the second does not).
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i position_samples(
+    __m512i first_two, __m512i third) {
+    const __m512i z = _mm512_or_si512(
+        _mm512_maddubs_epi16(_mm512_set1_epi16(static_cast<short>(0x8001)),
+                             _mm512_and_si512(first_two, _mm512_set1_epi16(0x7F7F))),
+        _mm512_slli_epi16(third, 14));
+    const __m512i half = _mm512_srli_epi16(z, 1);
+    // Zigzag: an odd z is the negative ~(z >> 1), which is -1 - (z >> 1).
+    return _mm512_mask_sub_epi16(half, _mm512_test_epi16_mask(first_two, _mm512_set1_epi16(1)),
+                                 _mm512_set1_epi16(-1), half);
+}
+
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline BlockMasks block_masks(
+    __m512i bytes) {
+    return {_mm512_movepi8_mask(bytes), _mm512_cmpeq_epi8_mask(bytes, _mm512_setzero_si512()),
+            _mm512_cmpgt_epi8_mask(bytes, _mm512_set1_epi8(3))};
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt"))) SampleRun
+take_blocks_in_step(const std::uint8_t* first, const std::uint8_t* last, std::int16_t* out,
+                    std::size_t count) {
+    // A block reads the next one too, and writes two halves of 32 lanes.
+    constexpr std::uint64_t EVEN = 0x5555555555555555, ODD = ~EVEN;
+    const __m512i first_two_low = _mm512_load_si512(POSITION_BYTES.first_two[0].data());
+    const __m512i first_two_high = _mm512_load_si512(POSITION_BYTES.first_two[1].data());
+    const __m512i third_low = _mm512_load_si512(POSITION_BYTES.third[0].data());
+    const __m512i third_high = _mm512_load_si512(POSITION_BYTES.third[1].data());
     const std::uint8_t* p = first;
     std::size_t i = 0;
-    while (count - i >= MOST && static_cast<std::size_t>(last - p) >= BLOCK) {
-        const __m512i bytes = _mm512_loadu_si512(p);
-        const BlockMasks m = {_mm512_movepi8_mask(bytes), _mm512_cmpeq_epi8_mask(bytes, zero),
-                              _mm512_cmpgt_epi8_mask(bytes, _mm512_set1_epi8(3))};
-        const std::uint64_t ends = ~m.continues;
-        if (ends == 0) break;  // a varint of more than 64 bytes
-        const auto used = static_cast<unsigned>(
-            std::popcount(ends) <= static_cast<int>(MOST)
-                ? 64 - std::countl_zero(ends)
-                : std::countr_zero(_pdep_u64(std::uint64_t{1} << (MOST - 1), ends)) + 1);
-        const std::uint64_t starts = starts_of_block(m, used);
-        if (starts == 0) break;
-        const __m512i b0 = widened_bytes_at(starts, bytes);
-        const __m512i b1 = widened_bytes_at(starts << 1, bytes);
-        const __m512i b2 = widened_bytes_at(starts << 2, bytes);
-        const __m512i high_bit = _mm512_set1_epi16(0x80);
-        const __mmask32 two = _mm512_cmpge_epu16_mask(b0, high_bit);
-        const __mmask32 three = two & _mm512_cmpge_epu16_mask(b1, high_bit);
-        const __m512i low7 = _mm512_set1_epi16(0x7F);
-        __m512i z = _mm512_and_si512(b0, low7);
-        z = _mm512_or_si512(
-            z, _mm512_maskz_mov_epi16(two, _mm512_slli_epi16(_mm512_and_si512(b1, low7), 7)));
-        z = _mm512_or_si512(z, _mm512_maskz_mov_epi16(three, _mm512_slli_epi16(b2, 14)));
-        const __m512i value =
-            _mm512_xor_si512(_mm512_srli_epi16(z, 1),
-                             _mm512_sub_epi16(zero, _mm512_and_si512(z, _mm512_set1_epi16(1))));
-        _mm512_storeu_si512(out + i, value);
-        i += static_cast<std::size_t>(std::popcount(starts));
-        p += used;
+    std::uint64_t carried = 0;  // 1 when the byte before p goes on into the block
+    if (static_cast<std::size_t>(last - p) >= 2 * BLOCK && count >= BLOCK) {
+        __m512i bytes = _mm512_loadu_si512(p);
+        BlockMasks m = block_masks(bytes);
+        while (static_cast<std::size_t>(last - p) >= 2 * BLOCK && count - i >= BLOCK) {
+            const __m512i next_bytes = _mm512_loadu_si512(p + BLOCK);
+            const BlockMasks next = block_masks(next_bytes);
+            // Bit i: byte i + 1 or i + 2 of the block, the next block's first two past its end.
+            const auto ahead = [](std::uint64_t mask, std::uint64_t next_mask, unsigned by) {
+                return (mask >> by) | (next_mask << (64 - by));
+            };
+            const std::uint64_t starts = ~((m.continues << 1) | carried);
+            const std::uint64_t two = starts & m.continues;
+            const std::uint64_t second_goes_on =
+                m.continues & ahead(m.continues, next.continues, 1);
+            const std::uint64_t three = starts & second_goes_on;
+            // Refused: a two-byte varint ending in 00; a third byte that goes
+            // on, is 0 or is above 3.
+            const std::uint64_t refused =
+                (two & ahead(m.zero, next.zero, 1)) |
+                (three & ahead(m.continues | m.zero | m.above_three,
+                               next.continues | next.zero | next.above_three, 2));
+            if (refused != 0) break;
+            const __m512i low = position_samples(
+                _mm512_maskz_permutexvar_epi8(EVEN | _pdep_u64(m.continues, ODD), first_two_low,
+                                              bytes),
+                _mm512_maskz_permutexvar_epi8(_pdep_u64(second_goes_on, EVEN), third_low, bytes));
+            const __m512i high = position_samples(
+                _mm512_maskz_permutex2var_epi8(EVEN | _pdep_u64(m.continues >> 32, ODD), bytes,
+                                               first_two_high, next_bytes),
+                _mm512_maskz_permutex2var_epi8(_pdep_u64(second_goes_on >> 32, EVEN), bytes,
+                                               third_high, next_bytes));
+            const auto low_starts = static_cast<__mmask32>(starts);
+            const auto high_starts = static_cast<__mmask32>(starts >> 32);
+            _mm512_storeu_si512(out + i, _mm512_maskz_compress_epi16(low_starts, low));
+            i += static_cast<std::size_t>(std::popcount(low_starts));
+            _mm512_storeu_si512(out + i, _mm512_maskz_compress_epi16(high_starts, high));
+            i += static_cast<std::size_t>(std::popcount(high_starts));
+            carried = m.continues >> 63;
+            m = next;
+            bytes = next_bytes;
+            p += BLOCK;
+        }
     }
+    // Past the rest of a varint taken from the block before: its second byte,
+    // and its third if the second goes on.
+    if (carried != 0) p += 1 + (p[0] >> 7);
     const SampleRun rest = take_one_by_one(p, last, out + i, count - i);
     return {i + rest.samples, static_cast<std::size_t>(p - first) + rest.bytes};
 }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 #endif
 
@@ -418,8 +474,9 @@ SampleLoop choose_sample_loop() {
 #endif
 #ifdef PROTOCOLS_SAMPLE_READ_AVX512
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2")) {
-        return {"avx512-vbmi2", take_block_at_a_time};
+        __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
+        __builtin_cpu_supports("bmi2")) {
+        return {"avx512-vbmi2", take_blocks_in_step};
     }
 #endif
 #ifdef PROTOCOLS_SAMPLE_READ_AVX2
