@@ -5,6 +5,8 @@
 # crash, sanitizer report or round-trip mismatch.
 #   VESK_FUZZ_SECONDS=60   run time in seconds (default 60)
 #   VESK_FUZZ_BUILD=DIR    build and work directory (default build/fuzz)
+#   VESK_FUZZ_FLAGS=...    more compiler flags, e.g. -DPROTOCOLS_NO_AVX512 to
+#                          fuzz the AVX2 sample loop on a machine with AVX-512
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,7 +22,8 @@ fi
 mkdir -p "$build"
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Iprotocols/include
        -fsanitize=address,undefined -fno-sanitize-recover=all
-       -fconstexpr-steps=100000000)  # the encoder and text form build lookup tables at compile time
+       -fconstexpr-steps=100000000  # the encoder and text form build lookup tables at compile time
+       ${VESK_FUZZ_FLAGS:-})
 library=(protocols/src/*.cpp)
 
 echo "== building the decoder fuzzer ($(clang++ --version | head -n1))"

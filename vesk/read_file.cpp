@@ -1,6 +1,5 @@
 #include "read_file.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,14 +36,11 @@ int read_to_end(int fd, std::size_t expected, FileBytes& out) {
     return error;
 }
 
-int read_whole_file(const char* path, FileBytes& out) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
+int read_whole_file(int fd, FileBytes& out) {
     struct stat status {};
     const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    const int error = read_to_end(fd, regular ? static_cast<std::size_t>(status.st_size) : 0, out);
-    ::close(fd);
-    return error;
+    if (regular && ::lseek(fd, 0, SEEK_SET) != 0) return errno;
+    return read_to_end(fd, regular ? static_cast<std::size_t>(status.st_size) : 0, out);
 }
 
 }  // namespace vesk

@@ -19,8 +19,9 @@ using FileBytes = std::vector<std::uint8_t, protocols::UninitialisedOnResize<std
 // or the errno of the failing read.
 int read_to_end(int fd, std::size_t expected, FileBytes& out);
 
-// Opens `path` read-only and reads it whole, sized from fstat. Returns 0, or
-// the errno of the first failing call.
-int read_whole_file(const char* path, FileBytes& out);
+// Reads all of `fd` into `out`: a regular file from its start, sized from
+// fstat; anything else from where it is. Returns 0, or the errno of the first
+// failing call.
+int read_whole_file(int fd, FileBytes& out);
 
 }  // namespace vesk

@@ -65,30 +65,54 @@ std::string hex_byte(std::uint8_t byte) {
     return {'0', 'x', digits[byte >> 4], digits[byte & 0xF]};
 }
 
+// Bytes held ahead of the fast sample loop, far more than its blocks need.
+constexpr std::size_t SAMPLE_READ_AHEAD = 4096;
+
+// Bytes that the source writes at once: no zeroing of them beforehand.
+using Window = std::vector<std::uint8_t, UninitialisedOnResize<std::uint8_t>>;
+
 // A cursor over the input that remembers where it is in the record tree, so
 // that a refusal can name the field. The first failure is kept; every reader
 // returns false from then on up to decode_file.
+//
+// The input is either held whole, or read from a source into a window that
+// holds bytes [base_, base_ + held_) of it; offsets are always the input's.
 class Reader {
 public:
-    explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    explicit Reader(std::span<const std::uint8_t> bytes)
+        : data_(bytes.data()), held_(bytes.size()), size_(bytes.size()) {}
+    Reader(ByteSource& source, std::size_t size, Window& window)
+        : data_(window.data()), size_(size), source_(&source), window_(&window) {}
 
-    std::size_t offset() const { return offset_; }
-    std::size_t remaining() const { return bytes_.size() - offset_; }
-    const std::uint8_t* cursor() const { return bytes_.data() + offset_; }
-    const std::uint8_t* end() const { return bytes_.data() + bytes_.size(); }
+    std::size_t offset() const { return base_ + pos_; }
+    std::size_t remaining() const { return size_ - offset(); }
+    // The bytes held from offset() on: all that remain, unless read from a source.
+    const std::uint8_t* cursor() const { return data_ + pos_; }
+    const std::uint8_t* end() const { return data_ + held_; }
 
-    // Moves past n bytes that a bulk reader took from cursor(); n <= remaining().
-    void skip(std::size_t n) { offset_ += n; }
+    // Moves past n bytes that a bulk reader took from cursor(); n <= end() - cursor().
+    void skip(std::size_t n) { pos_ += n; }
 
-    // Points `out` at the next n bytes and moves past them.
+    // Reads on from the source when fewer than n bytes are held and more
+    // remain: for bulk readers, which run faster on a longer stretch.
+    void read_ahead(std::size_t n) {
+        if (source_ != nullptr && held_ - pos_ < n && base_ + held_ < size_) refill(0);
+    }
+
+    // Points `out` at the next n bytes and moves past them. `out` stays valid
+    // up to the next take.
     bool take(std::size_t n, const std::uint8_t*& out, std::string_view what) {
         if (remaining() < n) {
-            return fail(offset_, "unexpected end of input: " + std::string(what) + " needs " +
-                                     count_of(n, "byte") + ", " + std::to_string(remaining()) +
-                                     " left");
+            return fail(offset(), "unexpected end of input: " + std::string(what) + " needs " +
+                                      count_of(n, "byte") + ", " + std::to_string(remaining()) +
+                                      " left");
         }
-        out = bytes_.data() + offset_;
-        offset_ += n;
+        if (held_ - pos_ < n && !refill(n)) {
+            return fail(base_ + held_, "the input ended after " + std::to_string(base_ + held_) +
+                                           " of its " + count_of(size_, "byte"));
+        }
+        out = data_ + pos_;
+        pos_ += n;
         return true;
     }
 
@@ -121,8 +145,33 @@ private:
         std::size_t index;
     };
 
-    std::span<const std::uint8_t> bytes_;
-    std::size_t offset_ = 0;
+    // Moves the unread bytes to the front of the window (grown to n bytes if
+    // smaller) and reads after them until it is full or the input's end is
+    // held. False if fewer than n bytes are held then.
+    bool refill(std::size_t n) {
+        const std::size_t kept = held_ - pos_;
+        if (window_->size() < n) window_->resize(n);
+        std::memmove(window_->data(), window_->data() + pos_, kept);
+        data_ = window_->data();
+        base_ += pos_;
+        pos_ = 0;
+        held_ = kept;
+        const std::size_t wanted = std::min(window_->size(), size_ - base_);
+        while (held_ < wanted) {
+            const std::size_t got = source_->read_some(window_->data() + held_, wanted - held_);
+            if (got == 0) break;
+            held_ += got;
+        }
+        return held_ >= n;
+    }
+
+    const std::uint8_t* data_;  // the window, or the whole input
+    std::size_t pos_ = 0;       // of the cursor in the window
+    std::size_t held_ = 0;      // bytes in the window
+    std::size_t base_ = 0;      // offset of the window's first byte in the input
+    std::size_t size_;          // of the whole input
+    ByteSource* source_ = nullptr;
+    Window* window_ = nullptr;
     std::vector<Segment> path_;
     DecodeError error_;
 };
@@ -143,7 +192,7 @@ bool read_varint(Reader& r, std::uint64_t& out) {
     for (unsigned i = 0; i < 10; ++i) {
         const std::uint8_t* p;
         if (r.remaining() == 0) return r.fail(start, "unexpected end of input inside a varint");
-        r.take(1, p, "varint");
+        if (!r.take(1, p, "varint")) return false;
         const std::uint8_t byte = *p;
         if (i == 9 && byte > 0x01) return r.fail(start, "varint exceeds 64 bits");
         value |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * i);
@@ -209,7 +258,7 @@ bool read(Reader& r, std::string& out) {
     if (!read_count(r, 1, length, "length")) return false;
     const std::size_t start = r.offset();
     const std::uint8_t* p;
-    r.take(length, p, "string");  // cannot fail: read_count checked the length
+    if (!r.take(length, p, "string")) return false;  // only when a source gives out
     out.assign(reinterpret_cast<const char*>(p), length);
     if (!is_valid_utf8(out)) return r.fail(start, "text is not valid UTF-8");
     return true;
@@ -246,7 +295,9 @@ bool read(Reader& r, std::vector<T>& out) {
 
 // The bulk of a long protocol. The fast loop takes every well-formed sample;
 // where it stops, one sample is read exactly, which either names the fault
-// (with the same offset and path as any other value) or lets it go on.
+// (with the same offset and path as any other value) or lets it go on. A
+// window read from a source is refilled before it runs short, so that the
+// fast loop rarely stops at its end.
 bool read(Reader& r, Samples& out) {
     std::uint64_t count;
     if (!read_count(r, min_encoded_size<std::int16_t>(), count)) return false;
@@ -254,6 +305,7 @@ bool read(Reader& r, Samples& out) {
     resize_for_bulk_write(out, count);  // every element is written below
     std::size_t done = 0;
     while (done < count) {
+        r.read_ahead(SAMPLE_READ_AHEAD);
         const SampleRun run =
             take_sample_wire_forms(r.cursor(), r.end(), out.data() + done, count - done);
         r.skip(run.bytes);
@@ -313,8 +365,9 @@ std::string DecodeError::describe() const {
     return text + message;
 }
 
-DecodeResult decode_file(std::span<const std::uint8_t> bytes) {
-    Reader r(bytes);
+namespace {
+
+DecodeResult decode_with(Reader& r) {
     Settings settings;
     if (!read(r, settings)) return r.take_error();
     if (r.remaining() != 0) {
@@ -322,6 +375,20 @@ DecodeResult decode_file(std::span<const std::uint8_t> bytes) {
         return r.take_error();
     }
     return settings;
+}
+
+}  // namespace
+
+DecodeResult decode_file(std::span<const std::uint8_t> bytes) {
+    Reader r(bytes);
+    return decode_with(r);
+}
+
+DecodeResult decode_file(ByteSource& source, std::size_t size, std::size_t piece) {
+    Window window;
+    resize_for_bulk_write(window, std::max<std::size_t>(std::min(piece, size), 1));
+    Reader r(source, size, window);
+    return decode_with(r);
 }
 
 }  // namespace protocols

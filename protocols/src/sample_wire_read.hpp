@@ -19,4 +19,8 @@ struct SampleRun {
 SampleRun take_sample_wire_forms(const std::uint8_t* first, const std::uint8_t* last,
                                  std::int16_t* out, std::size_t count);
 
+// The loop take_sample_wire_forms runs on this processor, for benchmarks:
+// "avx512-vbmi2", "avx2", "ssse3" or "one at a time".
+const char* sample_loop_name();
+
 }  // namespace protocols

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "piece_source.hpp"
 #include "protocols/encoder.hpp"
 #include "protocols/text_form.hpp"
 
@@ -292,6 +293,45 @@ TEST(DecoderAccepts, LargestVarintAndExtremeSamples) {
     const Bytes extremes = splice(arb, 153, 2, {0xFF, 0xFF, 0x03, 0xFE, 0xFF, 0x03});
     const Settings s = decoded(extremes);
     EXPECT_EQ(std::get<ArbitrarySignalParams>(s.signals.at(0)).samples, (Samples{-32768, 32767}));
+}
+
+// Read from a source through a window of any size, in reads of any length, a
+// file decodes as it does whole: the same record, or the same refusal. The
+// files: every prefix of the edge record (every value cut anywhere), NaN
+// payloads, and a coil name longer than most windows.
+TEST(DecoderReadsInPieces, AsItDecodesTheWholeFile) {
+    const Bytes edge = encode_file(edge_record());
+    std::vector<Bytes> files = {encode_file(nan_record()),
+                                splice(base, COIL_NAME, 1, {0xC8, 0x01})};
+    Settings long_name = edge_record();
+    long_name.machine_config.coils[1].name.assign(3000, 'n');
+    files.push_back(encode_file(long_name));
+    for (std::size_t length = 0; length <= edge.size(); ++length) {
+        files.emplace_back(edge.begin(), edge.begin() + static_cast<std::ptrdiff_t>(length));
+    }
+    for (const std::size_t window : {1u, 2u, 7u, 64u, 1000u}) {
+        for (std::size_t f = 0; f < files.size(); ++f) {
+            PieceSource source(files[f], 1 + f % 97, static_cast<unsigned>(f));
+            const DecodeResult result = decode_file(source, files[f].size(), window);
+            ASSERT_EQ(outcome(result), outcome(decode_file(files[f])))
+                << "file " << f << ", window " << window;
+            EXPECT_FALSE(source.asked_past_end) << "file " << f << ", window " << window;
+        }
+    }
+}
+
+// A source that gives out before the size it was given (a file that shrank,
+// a read that failed) makes the decoding fail where its bytes end.
+TEST(DecoderReadsInPieces, ASourceThatGivesOutIsNamedWhereItEnds) {
+    const Bytes file = encode_file(edge_record());
+    for (const std::size_t given : {0u, 1u, 150u, 300u}) {
+        PieceSource source(std::span(file.data(), given), 5, 1);
+        const DecodeResult result = decode_file(source, file.size(), 16);
+        ASSERT_FALSE(result) << given;
+        EXPECT_EQ(result.error().offset, given);
+        EXPECT_EQ(result.error().message, "the input ended after " + std::to_string(given) +
+                                              " of its " + std::to_string(file.size()) + " bytes");
+    }
 }
 
 }  // namespace

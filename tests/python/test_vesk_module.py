@@ -7,6 +7,7 @@ import os
 import struct
 import subprocess
 import sys
+import threading
 import weakref
 from pathlib import Path
 
@@ -207,6 +208,52 @@ def test_format_errors_say_what_the_command_says(tmp_path):
             assert reason.startswith(where + (caught.value.field + ": " if caught.value.field
                                               else "")), name
     assert issubclass(vesk.FormatError, ValueError)
+
+
+def long_file_variants(folder: Path) -> dict[str, bytes]:
+    """A file of 400 000 samples (1.1 MB, more than one piece of load's
+    reads), whole, cut inside its samples, with an overlong sample there, and
+    with bytes after its end."""
+    protocol = Protocol()
+    protocol.set_session_duration(80.0)
+    protocol.add_arbitrary_signal(np.random.default_rng(16).random(400_000))
+    good = saved(protocol, folder, "long.vesk").read_bytes()
+    middle = len(good) // 2
+    start = next(at for at in range(middle, len(good)) if good[at] < 0x80) + 1  # a sample's
+    return {
+        "whole": good,
+        "cut": good[:len(good) // 2],
+        "overlong": good[:start] + b"\x80\x00" + good[start + 2:],
+        "trailing": good + b"\x00\x00",
+    }
+
+
+def outcome(load):
+    try:
+        return as_json(load().settings)
+    except vesk.FormatError as error:
+        return str(error)
+
+
+@pytest.mark.parametrize("variant", ["whole", "cut", "overlong", "trailing"])
+def test_a_long_file_loads_as_loads_of_its_bytes(variant, tmp_path):
+    data = long_file_variants(tmp_path)[variant]
+    path = tmp_path / "variant.vesk"
+    path.write_bytes(data)
+    loaded = outcome(lambda: vesk.load(path))
+    assert loaded == outcome(lambda: vesk.loads(data, name=str(path)))
+    assert isinstance(loaded, str) == (variant != "whole")
+
+
+def test_a_pipe_loads_as_loads_of_what_it_carries(tmp_path):
+    data = long_file_variants(tmp_path)["whole"]
+    fifo = tmp_path / "long.fifo"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=fifo.write_bytes, args=(data,))
+    writer.start()
+    loaded = outcome(lambda: vesk.load(fifo))
+    writer.join()
+    assert loaded == outcome(lambda: vesk.loads(data))
 
 
 @pytest.mark.parametrize(

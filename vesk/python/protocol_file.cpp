@@ -14,7 +14,7 @@
 #include "format_error.hpp"
 #include "plot.hpp"
 #include "protocols/decoder.hpp"
-#include "read_file.hpp"
+#include "read_and_decode.hpp"
 #include "record_binding.hpp"
 
 namespace vesk::python {
@@ -29,10 +29,7 @@ constexpr std::size_t RELEASE_LOCK_FROM = std::size_t{1} << 16;
 // decoded and compares; here that would cost a fifth to a third of a load
 // more, and the property it checks (the decoder inverts the encoder) is what
 // the decoder's fuzzing establishes.
-struct Reading {
-    int os_error = 0;
-    std::optional<protocols::DecodeResult> decoded;
-};
+using Reading = FileDecoding;
 
 ProtocolFile finish(Reading& reading, nb::handle shown_name, std::string name) {
     if (!*reading.decoded) raise_format_error(shown_name, reading.decoded->error());
@@ -76,9 +73,7 @@ ProtocolFile load_file(nb::handle path) {
     Reading reading;
     {
         nb::gil_scoped_release released;
-        FileBytes bytes;
-        reading.os_error = read_whole_file(path_bytes.c_str(), bytes);
-        if (reading.os_error == 0) reading.decoded.emplace(protocols::decode_file(bytes));
+        reading = read_and_decode(path_bytes.c_str());
     }
     if (reading.os_error != 0) {
         errno = reading.os_error;

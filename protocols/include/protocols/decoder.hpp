@@ -50,4 +50,25 @@ private:
 // Decodes a whole protocol file: exactly one Settings record, no more bytes.
 DecodeResult decode_file(std::span<const std::uint8_t> bytes);
 
+// Where the bytes of a file come from when it is decoded as it is read.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+
+    // Copies the file's next bytes to [out, out + room) and returns how many:
+    // at least one, or 0 when it has no more or cannot be read further.
+    virtual std::size_t read_some(std::uint8_t* out, std::size_t room) = 0;
+};
+
+inline constexpr std::size_t DECODE_PIECE_BYTES = std::size_t{1} << 20;
+
+// Decodes a file of `size` bytes that `source` gives in order, holding only a
+// window of about `piece` bytes of it at a time (more only for a string longer
+// than that): the window stays in the processor's caches, and no copy of the
+// whole file is made. The result is decode_file's for the same bytes. Reads
+// no more than `size` bytes; if the source gives fewer, decoding fails where
+// they end.
+DecodeResult decode_file(ByteSource& source, std::size_t size,
+                         std::size_t piece = DECODE_PIECE_BYTES);
+
 }  // namespace protocols
