@@ -12,17 +12,22 @@ import sys
 import textwrap
 from pathlib import Path
 
-import hypothesis
 import pytest
 
 import revevu
 from revevu import Protocol
 
-# Examples are not stored between runs: no database folder beside the tests.
-hypothesis.settings.register_profile("revevu", database=None)
-hypothesis.settings.load_profile("revevu")
-
 U64_MAX = 2**64 - 1
+
+
+def pytest_configure(config):
+    # Examples are not stored between runs: no database folder beside the
+    # tests. Here rather than at import, so that scripts that take this
+    # module's helpers (the reliability run) do not import hypothesis.
+    import hypothesis
+
+    hypothesis.settings.register_profile("revevu", database=None)
+    hypothesis.settings.load_profile("revevu")
 
 MSG_INTENSITY = "assertion failed: intensity >= 0.0 && intensity <= 1.0"
 MSG_DURATION_MAX = "assertion failed: duration <= config::MAX_SESSION_DURATION"
