@@ -28,7 +28,7 @@ std::string NotReproducible::message() const {
 __attribute__((target_clones("avx2", "default")))
 #endif
 #endif
-void stored_sample_values(const Samples& codes, double* values) {
+void stored_sample_values(std::span<const std::int16_t> codes, double* values) {
     const std::int16_t* const from = codes.data();
     for (std::size_t i = 0; i < codes.size(); ++i) {
         values[i] = static_cast<double>(from[i]) / config::SAMPLE_SCALE;

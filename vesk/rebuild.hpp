@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -74,7 +75,7 @@ std::vector<std::uint64_t> stored_sample_signals(const RebuildPlan& plan);
 // The values StoredSamples stands for: values[i] = codes[i] / 32767.0, which
 // add_arbitrary_signal quantises back to codes[i]. `values` has codes.size()
 // elements.
-void stored_sample_values(const protocols::Samples& codes, double* values);
+void stored_sample_values(std::span<const std::int16_t> codes, double* values);
 
 // A session duration within the setter's limits whose sample count is exactly
 // `samples`, or none. The closest to samples / 5000.0 that gives it.

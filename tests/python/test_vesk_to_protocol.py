@@ -53,6 +53,20 @@ def test_files_come_back_and_script_as_the_command_writes(example, example_files
     assert loaded.script() == (tmp_path / "s.py").read_text(encoding="utf-8")
 
 
+def test_a_long_signal_comes_back_whole(tmp_path):
+    """Long enough to be divided by two threads, and of odd length."""
+    import numpy as np
+    import revevu
+
+    written = revevu.Protocol()
+    written.set_session_duration(120.00001)
+    assert written.get_num_samples() % 2 == 1
+    written.add_arbitrary_signal(np.random.default_rng(7).random(written.get_num_samples()))
+    path = saved(written, tmp_path)
+    rebuilt = saved(vesk.load(path).to_protocol(), tmp_path, "rebuilt.vesk")
+    assert rebuilt.read_bytes() == path.read_bytes()
+
+
 # What no revevu call writes, put into the file through its JSON form: the
 # field each refusal names, and the change to the document.
 REFUSALS = [
