@@ -20,6 +20,11 @@ std::string plural(std::uint64_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
+std::string_view base_name(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 std::string_view signal_kind(const Signal& signal) {
     return std::visit([](const auto& params) { return params.variant_name; }, signal);
 }

@@ -14,6 +14,9 @@ std::string float_text(double value);
 
 std::string plural(std::uint64_t count, const char* noun);  // "1 signal", "3 signals"
 
+// The last component of `path`: what a picture's title or a script calls the file.
+std::string_view base_name(std::string_view path);
+
 // "Sine amplitude 1.0, frequency 10.0, phase 0.0, depth 1.0", ...
 std::string signal_line(const protocols::Signal& signal);
 

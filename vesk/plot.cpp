@@ -372,11 +372,6 @@ std::string plot_svg(const Settings& settings, std::string_view file_name) {
     return Picture(settings, file_name).finish();
 }
 
-std::string_view base_name(std::string_view path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 int run_plot(const Args& args) {
     Loaded loaded;
     int status;

@@ -13,7 +13,4 @@ namespace vesk {
 // always valid UTF-8.
 std::string plot_svg(const protocols::Settings& settings, std::string_view file_name);
 
-// The last component of `path`: what the picture's title calls the file.
-std::string_view base_name(std::string_view path);
-
 }  // namespace vesk

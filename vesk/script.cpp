@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "commands.hpp"
+#include "describe.hpp"
 #include "load.hpp"
 #include "npz_writer.hpp"
 #include "rebuild.hpp"
@@ -56,9 +57,7 @@ int run_script(const Args& args) {
         return EXIT_ERROR;
     }
     const RebuildPlan& plan = std::get<RebuildPlan>(planned);
-    const std::size_t slash = args.file.rfind('/');
-    const std::string text =
-        script_text(plan, slash == std::string::npos ? args.file : args.file.substr(slash + 1));
+    const std::string text = script_text(plan, base_name(args.file));
 
     // Both files complete before either takes its place.
     ReplacingFile npz, script;

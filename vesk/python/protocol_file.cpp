@@ -12,6 +12,7 @@
 
 #include "describe.hpp"
 #include "format_error.hpp"
+#include "lock_release.hpp"
 #include "plot.hpp"
 #include "protocols/decoder.hpp"
 #include "read_and_decode.hpp"
@@ -20,18 +21,10 @@
 namespace vesk::python {
 namespace {
 
-// Smaller inputs decode in less time than it takes to hand the interpreter
-// lock over and take it back.
-constexpr std::size_t RELEASE_LOCK_FROM = std::size_t{1} << 16;
-
-// What happened to one file's bytes; filled with the interpreter lock
-// released, so it holds no Python object. The command also re-encodes what it
-// decoded and compares; here that would cost a fifth to a third of a load
-// more, and the property it checks (the decoder inverts the encoder) is what
-// the decoder's fuzzing establishes.
-using Reading = FileDecoding;
-
-ProtocolFile finish(Reading& reading, nb::handle shown_name, std::string name) {
+// The command also re-encodes what it decoded and compares; here that would
+// cost a fifth to a third of a load more, and the property it checks (the
+// decoder inverts the encoder) is what the decoder's fuzzing establishes.
+ProtocolFile finish(FileDecoding& reading, nb::handle shown_name, std::string name) {
     if (!*reading.decoded) raise_format_error(shown_name, reading.decoded->error());
     return {std::move(*reading.decoded).value(), std::move(name)};
 }
@@ -70,7 +63,7 @@ ProtocolFile load_file(nb::handle path) {
     const nb::bytes encoded = nb::steal<nb::bytes>(encoded_path);
     const std::string path_bytes(encoded.c_str(), encoded.size());
 
-    Reading reading;
+    FileDecoding reading;
     {
         nb::gil_scoped_release released;
         reading = read_and_decode(path_bytes.c_str());
@@ -92,13 +85,9 @@ ProtocolFile load_bytes(nb::handle data, nb::str name) {
     const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(view.buf),
                                               static_cast<std::size_t>(view.len));
     // An exported buffer cannot be resized, so it stays valid while unlocked.
-    Reading reading;
-    if (bytes.size() >= RELEASE_LOCK_FROM) {
-        nb::gil_scoped_release released;
-        reading.decoded.emplace(protocols::decode_file(bytes));
-    } else {
-        reading.decoded.emplace(protocols::decode_file(bytes));
-    }
+    FileDecoding reading;
+    run_released_if_long(bytes.size(),
+                         [&] { reading.decoded.emplace(protocols::decode_file(bytes)); });
     return finish(reading, name, std::string(encoded_name.c_str(), encoded_name.size()));
 }
 

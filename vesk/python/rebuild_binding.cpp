@@ -14,20 +14,18 @@
 #include <utility>
 #include <variant>
 
+#include "lock_release.hpp"
 #include "protocols/settings.hpp"
 #include "python_exception.hpp"
 #include "rebuild.hpp"
 #include "script_text.hpp"
+#include "value_text.hpp"
 
 namespace vesk::python {
 namespace {
 
 // Lives until the process ends (see add_value_error_class).
 PyObject* not_reproducible_type = nullptr;
-
-// Shorter sample lists are divided in less time than it takes to hand the
-// interpreter lock over and take it back.
-constexpr std::size_t RELEASE_LOCK_FROM = std::size_t{1} << 16;
 
 // From a few megabytes of output on, a second thread costs far less than it saves.
 constexpr std::size_t FILL_IN_TWO_FROM = std::size_t{1} << 19;
@@ -106,12 +104,7 @@ nb::object normalised_samples(const protocols::Samples& codes) {
     nb::object array =
         nb::module_::import_("numpy").attr("empty")(codes.size(), nb::arg("dtype") = "float64");
     double* values = nb::cast<Filled>(array).data();
-    if (codes.size() >= RELEASE_LOCK_FROM) {
-        nb::gil_scoped_release released;
-        fill_normalised(codes, values);
-    } else {
-        fill_normalised(codes, values);
-    }
+    run_released_if_long(codes.size(), [&] { fill_normalised(codes, values); });
     return array;
 }
 
@@ -162,7 +155,7 @@ void check_target_machine(bool in_file, bool in_process) {
                   "remove it before to_protocol(), or use script(), whose script removes it "
                   "for its own process";
     raise_not_reproducible(
-        NotReproducible{"running_on_target_machine", in_file ? "true" : "false", reason});
+        NotReproducible{"running_on_target_machine", value_text(in_file), reason});
 }
 
 nb::object to_protocol(const ProtocolFile& file) {
