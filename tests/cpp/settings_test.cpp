@@ -35,6 +35,15 @@ void PrintTo(const VariableCase& c, std::ostream* os) {
 class TargetMachineFlag : public TargetMachineVariable,
                           public ::testing::WithParamInterface<VariableCase> {};
 
+// A member found by its pointer gives its declared name, also where two
+// members of one type sit side by side.
+static_assert(protocols::field_name<&protocols::ChannelSettings::amplitude2_source>() ==
+              "amplitude2_source");
+static_assert(protocols::field_name<&protocols::ChannelSettings::coil_setting_idx>() ==
+              "coil_setting_idx");
+static_assert(protocols::field_name<&protocols::Settings::channel_b_settings>() ==
+              "channel_b_settings");
+
 TEST_P(TargetMachineFlag, FollowsPresenceAndUtf8Validity) {
     const VariableCase& c = GetParam();
     if (c.value) setenv(VARIABLE, c.value->c_str(), 1);

@@ -47,4 +47,38 @@ constexpr void for_each_field_pair(const T& a, const T& b, Visit&& visit) {
                T::fields);
 }
 
+namespace detail {
+
+template <typename>
+struct MemberOwner;
+
+template <typename Owner, typename Member>
+struct MemberOwner<Member Owner::*> {
+    using type = Owner;
+};
+
+}  // namespace detail
+
+// The declared name of one field, found by its member pointer:
+// `field_name<&ChannelSettings::amplitude1_source>()` is "amplitude1_source".
+// A member that its record does not declare does not compile.
+template <auto Member>
+consteval std::string_view field_name() {
+    using Owner = typename detail::MemberOwner<decltype(Member)>::type;
+    std::string_view found;
+    std::apply(
+        [&](const auto&... f) {
+            (
+                [&] {
+                    if constexpr (std::is_same_v<decltype(f.member), decltype(Member)>) {
+                        if (f.member == Member) found = f.name;
+                    }
+                }(),
+                ...);
+        },
+        Owner::fields);
+    if (found.empty()) throw "field_name: the member is not in its record's field list";
+    return found;
+}
+
 }  // namespace protocols
