@@ -108,6 +108,10 @@ std::string source_text(const Settings& s, const SignalSourceSelection& source) 
     return text + " (" + std::string(signal_kind(s.signals[source.internal])) + ")";
 }
 
+bool setter_form(const SignalSourceSelection& source) {
+    return source.external_selected ? source.internal == 0 : source.external == 0;
+}
+
 std::array<ChannelView, 2> channels(const Settings& settings) {
     auto view = [](char letter, std::string_view field, const ChannelSettings& channel) {
         const std::string c(1, letter);

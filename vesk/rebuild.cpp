@@ -337,9 +337,7 @@ private:
     void source(const InputSetter& setter, const SignalSourceSelection& value,
                 const SignalSourceSelection& fallback) {
         if (value == fallback) return;
-        const bool written_by_setter =
-            value.external_selected ? value.internal == 0 : value.external == 0;
-        if (!written_by_setter) {
+        if (!setter_form(value)) {
             return refuse(value_text(value),
                           std::string(setter.method) +
                               " writes internal signal n as (n, 0, false) and external "
