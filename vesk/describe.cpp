@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <variant>
 
+#include "protocols/fields.hpp"
 #include "protocols/json_form.hpp"
 #include "protocols/text_form.hpp"
 
@@ -107,21 +108,28 @@ std::string source_text(const Settings& s, const SignalSourceSelection& source) 
     return text + " (" + std::string(signal_kind(s.signals[source.internal])) + ")";
 }
 
+bool setter_form(const SignalSourceSelection& source) {
+    return source.external_selected ? source.internal == 0 : source.external == 0;
+}
+
 std::array<ChannelView, 2> channels(const Settings& settings) {
     auto view = [](char letter, std::string_view field, const ChannelSettings& channel) {
         const std::string c(1, letter);
         return ChannelView{letter,
                            field,
                            channel,
-                           {ChannelInput{"amplitude 1 (Coil." + c + "1)", "amplitude1_source",
+                           {ChannelInput{"amplitude 1 (Coil." + c + "1)",
+                                         field_name<&ChannelSettings::amplitude1_source>(),
                                          channel.amplitude1_source},
-                            ChannelInput{"amplitude 2 (Coil." + c + "2)", "amplitude2_source",
+                            ChannelInput{"amplitude 2 (Coil." + c + "2)",
+                                         field_name<&ChannelSettings::amplitude2_source>(),
                                          channel.amplitude2_source},
-                            ChannelInput{"modulation (Channel." + c + ")", "modulation_source",
+                            ChannelInput{"modulation (Channel." + c + ")",
+                                         field_name<&ChannelSettings::modulation_source>(),
                                          channel.modulation_source}}};
     };
-    return {view('A', "channel_a_settings", settings.channel_a_settings),
-            view('B', "channel_b_settings", settings.channel_b_settings)};
+    return {view('A', field_name<&Settings::channel_a_settings>(), settings.channel_a_settings),
+            view('B', field_name<&Settings::channel_b_settings>(), settings.channel_b_settings)};
 }
 
 }  // namespace vesk

@@ -31,6 +31,11 @@ std::string coil_text(const protocols::Settings& s, const protocols::ChannelSett
 std::string source_text(const protocols::Settings& s,
                         const protocols::SignalSourceSelection& source);
 
+// True for a selection as the setters write it: internal signal n as
+// (n, 0, false), external source n as (0, n, true). source_text() tells
+// exactly these apart; a crafted file may hold others.
+bool setter_form(const protocols::SignalSourceSelection& source);
+
 // The lowest and highest stored sample; {0, 0} for no samples.
 struct StoredRange {
     std::int16_t low = 0;

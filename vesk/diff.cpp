@@ -1,5 +1,7 @@
-// vesk diff: every field in which two protocol files differ, in field order,
-// named by the paths that decoder errors use.
+// vesk diff: every difference between two protocol files, in field order.
+// What a researcher changes (the signals and where each channel input takes
+// its source from) is said in summary's words; everything else is named by
+// the paths that decoder errors use.
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <variant>
 
 #include "commands.hpp"
+#include "describe.hpp"
 #include "field_path.hpp"
 #include "load.hpp"
 #include "protocols/config.hpp"
@@ -32,12 +35,15 @@ void put_positions(std::string& out, std::size_t first, std::size_t last) {
     out += ']';
 }
 
-// Walks two records side by side through their field declarations and writes
-// one line per difference. The path is kept in one string, grown and cut
-// back as the walk goes in and out.
+// Walks two protocols side by side through their field declarations and
+// writes one line per difference. The path is kept in one string, grown and
+// cut back as the walk goes in and out.
 class Differ {
 public:
-    explicit Differ(std::FILE* out) : file_(out) {}
+    Differ(std::FILE* out, const Settings& old_settings, const Settings& new_settings)
+        : file_(out), old_(old_settings), new_(new_settings), old_channels_(channels(old_)) {}
+
+    void run() { compare(old_, new_); }
 
     std::size_t differences() const { return differences_; }
 
@@ -120,11 +126,51 @@ public:
         end_line();
     }
 
-    void compare(const Signal& a, const Signal& b) {
-        if (a.index() != b.index()) {
-            scalar_line(a, b);
-            return;
+    // Signals by position. One that was added or removed, or changed its
+    // kind, is one line as summary describes it; the parameters of one that
+    // kept its kind are compared by path.
+    void compare(const std::vector<Signal>& a, const std::vector<Signal>& b) {
+        const std::size_t common = std::min(a.size(), b.size());
+        for (std::size_t i = 0; i < common; ++i) {
+            if (a[i].index() != b[i].index()) {
+                begin_line("signal ", i);
+                line_ += signal_line(a[i]);
+                line_ += " -> ";
+                line_ += signal_line(b[i]);
+                end_line();
+                continue;
+            }
+            const std::size_t mark = path_.enter(i);
+            compare_parameters(a[i], b[i]);
+            path_.leave(mark);
         }
+        for (std::size_t i = common; i < a.size(); ++i)
+            whole_signal_line("removed signal ", i, a[i]);
+        for (std::size_t i = common; i < b.size(); ++i) whole_signal_line("added signal ", i, b[i]);
+    }
+
+    // A channel input whose source changed, both sources as summary names
+    // them. A crafted selection holds a number that source_text() does not
+    // show, so such a pair is compared field by field instead.
+    void compare(const SignalSourceSelection& a, const SignalSourceSelection& b) {
+        if (a == b) return;
+        const ChannelInput* input = old_input(a);
+        if (input == nullptr || !setter_form(a) || !setter_form(b)) return compare_fields(a, b);
+        begin_line(input->label);
+        line_ += source_text(old_, a);
+        line_ += " -> ";
+        line_ += source_text(new_, b);
+        end_line();
+    }
+
+    template <Record R>
+    void compare(const R& a, const R& b) {
+        compare_fields(a, b);
+    }
+
+private:
+    // Two signals of one kind.
+    void compare_parameters(const Signal& a, const Signal& b) {
         std::visit(
             [&](const auto& params) {
                 using Params = std::remove_cvref_t<decltype(params)>;
@@ -136,7 +182,7 @@ public:
     }
 
     template <Record R>
-    void compare(const R& a, const R& b) {
+    void compare_fields(const R& a, const R& b) {
         for_each_field_pair(a, b, [&](std::string_view name, const auto& x, const auto& y) {
             const std::size_t mark = path_.enter(name);
             compare(x, y);
@@ -144,12 +190,38 @@ public:
         });
     }
 
-private:
-    void begin_line() {
+    void begin_line() { begin_line(path_.text()); }
+    void begin_line(std::string_view head) {
         ++differences_;
-        line_ += path_.text();
+        line_ += head;
         line_ += ": ";
     }
+    // "signal 3: "
+    void begin_line(std::string_view head, std::size_t position) {
+        ++differences_;
+        line_ += head;
+        put_number(line_, position);
+        line_ += ": ";
+    }
+
+    // "added signal 3: Constant value 0.25"
+    void whole_signal_line(std::string_view head, std::size_t position, const Signal& signal) {
+        begin_line(head, position);
+        line_ += signal_line(signal);
+        end_line();
+    }
+
+    // The input of the old protocol whose selection `source` is, found by
+    // address, since the walk reaches it through the channel's fields.
+    const ChannelInput* old_input(const SignalSourceSelection& source) const {
+        for (const ChannelView& channel : old_channels_) {
+            for (const ChannelInput& input : channel.inputs) {
+                if (&input.source == &source) return &input;
+            }
+        }
+        return nullptr;
+    }
+
     void end_line() {
         line_ += '\n';
         if (line_.size() >= (1 << 16)) write_out();
@@ -204,6 +276,9 @@ private:
     }
 
     std::FILE* file_;
+    const Settings& old_;
+    const Settings& new_;
+    const std::array<ChannelView, 2> old_channels_;
     FieldPath path_;
     std::string line_;  // lines not yet written out
     std::size_t differences_ = 0;
@@ -217,8 +292,8 @@ int run_diff(const Args& args) {
     int status;
     if (!load_protocol(args.file, a, status)) return status;
     if (!load_protocol(args.second_file, b, status)) return status;
-    Differ differ(stdout);
-    differ.compare(a.settings, b.settings);
+    Differ differ(stdout, a.settings, b.settings);
+    differ.run();
     if (!differ.finish()) {
         std::fprintf(stderr, "vesk: cannot write to standard output: %s\n", std::strerror(errno));
         return EXIT_ERROR;

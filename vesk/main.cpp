@@ -114,21 +114,23 @@ missing or not an arbitrary signal, or the output cannot be written.
      OutputOption::Optional},
     {"diff", run_diff, false, R"(usage: vesk diff FILE1 FILE2
 
-Prints every field in which the protocol records in FILE1 and FILE2 differ, one
-line each, in field order, named by the same paths as decoding errors:
+Prints every difference between the protocol records in FILE1 and FILE2, one
+line each, in field order. Signals and channel inputs are described as
+`vesk summary` describes them; everything else is named by the same paths as
+decoding errors:
   intensity: 0.5 -> 0.6
-  signals: 3 -> 4 entries, added [3]
   signals[0].Arbitrary.samples: 2 of 10000 samples differ: first [10] (0.002 s),
       last [4000] (0.8 s), largest difference -120 (-0.003662221137119663)
   signals[1].Sine.frequency: 10.0 -> 12.5
-  signals[2]: Constant(ConstantSignalParams { value: 0.5 }) -> Sine(SineSignalParams {
-      amplitude: 1.0, frequency: 2.0, phase: 0.0, depth: 1.0 })
+  signal 2: Constant value 0.5 -> Sine amplitude 1.0, frequency 2.0, phase 0.0,
+      depth 1.0
+  added signal 3: Constant value 0.25
+  modulation (Channel.B): signal 2 (Sine) -> external source 3
 (each difference is one line; two are wrapped here). Values are printed as the
 text form prints them. Floats are compared by their bits: the same NaN is
-equal, -0.0 and 0.0 differ. A list of another length is compared position by
-position up to the shorter length. Samples are never listed: one line gives
-how many differ, the first and last position with its time, and the largest
-difference (new - old) as a stored value and normalised (/ 32767.0).
+equal, -0.0 and 0.0 differ. Samples are never listed: one line gives how many
+differ, the first and last position with its time, and the largest difference
+(new - old) as a stored value and normalised (/ 32767.0).
 
 Exit status: 0 the records are identical; 1 they differ; 2 usage error, or a
 file cannot be read or is not a valid protocol file.

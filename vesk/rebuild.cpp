@@ -84,7 +84,9 @@ constexpr std::string_view ADD_METHOD<ArbitrarySignalParams> = "add_arbitrary_si
 // are the API's.
 template <typename Params>
 bool has_api_default(std::string_view keyword) {
-    return std::is_same_v<Params, SineSignalParams> && (keyword == "phase" || keyword == "depth");
+    return std::is_same_v<Params, SineSignalParams> &&
+           (keyword == field_name<&SineSignalParams::phase>() ||
+            keyword == field_name<&SineSignalParams::depth>());
 }
 
 // The setter of each channel input, in the order of a channel's inputs
@@ -125,17 +127,18 @@ private:
     template <typename T>
     void top_level_field(std::string_view name, const T& value, const T& fallback) {
         if constexpr (std::is_same_v<T, bool>) {
-            if (name == "running_on_target_machine") {
+            if (name == field_name<&Settings::running_on_target_machine>()) {
                 plan_.running_on_target_machine = value;
                 return;
             }
         } else if constexpr (std::is_same_v<T, double>) {
-            if (name == "intensity") return intensity(value);
-            if (name == "session_duration") return session_duration(value);
+            if (name == field_name<&Settings::intensity>()) return intensity(value);
+            if (name == field_name<&Settings::session_duration>()) return session_duration(value);
         } else if constexpr (std::is_same_v<T, std::vector<Signal>>) {
             return signals(value);
         } else if constexpr (std::is_same_v<T, ChannelSettings>) {
-            return channel(name == "channel_a_settings" ? 0 : 1, value, fallback);
+            return channel(name == field_name<&Settings::channel_a_settings>() ? 0 : 1, value,
+                           fallback);
         }
         fixed(value, fallback);
     }
@@ -285,7 +288,7 @@ private:
     // Checks an arbitrary signal's codes and length, and sets a duration that
     // gives its length when the current one does not.
     bool sized_for(const Samples& samples) {
-        const std::size_t mark = path_.enter("samples");
+        const std::size_t mark = path_.enter(field_name<&ArbitrarySignalParams::samples>());
         if (stored_range(samples).low < 0) {
             std::size_t first = 0;
             while (samples[first] >= 0) ++first;
@@ -334,9 +337,7 @@ private:
     void source(const InputSetter& setter, const SignalSourceSelection& value,
                 const SignalSourceSelection& fallback) {
         if (value == fallback) return;
-        const bool written_by_setter =
-            value.external_selected ? value.internal == 0 : value.external == 0;
-        if (!written_by_setter) {
+        if (!setter_form(value)) {
             return refuse(value_text(value),
                           std::string(setter.method) +
                               " writes internal signal n as (n, 0, false) and external "

@@ -10,7 +10,15 @@ import numpy as np
 import pytest
 from conftest import EXAMPLES, quantise
 from revevu import Channel, Coil, Protocol
-from vesk_tool import INTENSITY, patched, run_vesk, saved, with_coil_name
+from vesk_tool import (
+    CHANNEL_A_COIL,
+    CHANNEL_B_COIL_SETTING,
+    INTENSITY,
+    patched,
+    run_vesk,
+    saved,
+    with_coil_name,
+)
 
 
 def diff_lines(a, b):
@@ -33,21 +41,19 @@ def test_golden_diff_between_two_examples(example_files):
     assert diff_lines(example_files["external_inputs"], example_files["mixed_signal"]) == [
         "intensity: 0.25 -> 0.5",
         "session_duration: 30.0 -> 10.0",
-        "signals: 2 -> 5 entries, added [2..4]",
         "signals[0].Sine.frequency: 20.0 -> 40.0",
         "signals[0].Sine.depth: 1.0 -> 0.8",
-        "signals[1]: Constant(ConstantSignalParams { value: 1.0 }) -> "
-        "Ramp(RampSignalParams { peak: 1.0, up_duration: 2.0, down_duration: 3.0 })",
-        "channel_a_settings.amplitude1_source.internal: 0 -> 2",
-        "channel_a_settings.amplitude2_source.internal: 0 -> 3",
-        "channel_a_settings.modulation_source.internal: 1 -> 4",
+        "signal 1: Constant value 1.0 -> Ramp peak 1.0, up_duration 2.0, down_duration 3.0",
+        "added signal 2: MixedSignal a_idx 0, b_idx 1",
+        "added signal 3: Constant value 0.6",
+        "added signal 4: Arbitrary 50000 samples, stored 3277..29490",
+        "amplitude 1 (Coil.A1): signal 0 (Sine) -> signal 2 (MixedSignal)",
+        "amplitude 2 (Coil.A2): signal 0 (Sine) -> signal 3 (Constant)",
+        "modulation (Channel.A): signal 1 (Constant) -> signal 4 (Arbitrary)",
         "channel_b_settings.enabled: true -> false",
-        "channel_b_settings.amplitude1_source.external: 1 -> 0",
-        "channel_b_settings.amplitude1_source.external_selected: true -> false",
-        "channel_b_settings.amplitude2_source.external: 2 -> 0",
-        "channel_b_settings.amplitude2_source.external_selected: true -> false",
-        "channel_b_settings.modulation_source.external: 3 -> 0",
-        "channel_b_settings.modulation_source.external_selected: true -> false",
+        "amplitude 1 (Coil.B1): external source 1 -> signal 0 (Sine)",
+        "amplitude 2 (Coil.B2): external source 2 -> signal 0 (Sine)",
+        "modulation (Channel.B): external source 3 -> signal 0 (Sine)",
     ]
 
 
@@ -113,20 +119,21 @@ def test_sample_differences_anywhere(positions, tmp_path):
     ]
 
 
-def base():
+def base(sine_frequency=10.0):
     p = Protocol()
     p.set_session_duration(0.01)
     p.add_constant_signal(0.5)
-    p.add_sine_signal(1.0, 10.0)
+    p.add_sine_signal(1.0, sine_frequency)
     p.add_mixed_signal(0, 1)
     p.add_arbitrary_signal(np.linspace(0, 1, 50))
     return p
 
 
-def edit(change):
+def edit(*changes):
     def make():
         p = base()
-        change(p)
+        for change in changes:
+            change(p)
         return p
 
     return make
@@ -143,22 +150,49 @@ def shorter_session_samples():
     return p
 
 
+def reversed_line(line):
+    """The line that comparing the two files the other way round gives."""
+    for word, other in (("added", "removed"), ("removed", "added")):
+        if line.startswith(f"{word} signal "):
+            return other + line[len(word) :]
+    name, change = line.split(": ", 1)
+    old, new = change.split(" -> ")
+    new, added, positions = new.partition(" samples, added ")
+    if added:
+        return f"{name}: {new} -> {old} samples, removed {positions}"
+    return f"{name}: {new} -> {old}"
+
+
 @pytest.mark.parametrize(
     "changed, lines",
     [
         (edit(lambda p: p.set_stimulation_intensity(0.6)), ["intensity: 0.0 -> 0.6"]),
-        (edit(lambda p: p.add_ramp_signal(1.0, 2.0, 3.0)), ["signals: 4 -> 5 entries, added [4]"]),
+        (lambda: base(12.5), ["signals[1].Sine.frequency: 10.0 -> 12.5"]),
+        (edit(lambda p: p.add_constant_signal(0.25)), ["added signal 4: Constant value 0.25"]),
         (
             edit(lambda p: p.set_modulation_source(Channel.B, 4, external=True)),
-            [
-                "channel_b_settings.modulation_source.external: 0 -> 4",
-                "channel_b_settings.modulation_source.external_selected: false -> true",
-            ],
+            ["modulation (Channel.B): signal 0 (Constant) -> external source 4"],
+        ),
+        (
+            edit(lambda p: p.set_amplitude_source(Coil.A1, 3)),
+            ["amplitude 1 (Coil.A1): signal 0 (Constant) -> signal 3 (Arbitrary)"],
         ),
         (
             edit(lambda p: p.set_amplitude_source(Coil.A2, 2**64 - 1)),
             [
-                "channel_a_settings.amplitude2_source.internal: 0 -> 18446744073709551615",
+                "amplitude 2 (Coil.A2): signal 0 (Constant) -> "
+                "signal 18446744073709551615, which does not exist",
+            ],
+        ),
+        # Each side's kind is read from its own file.
+        (
+            edit(
+                lambda p: p.add_ramp_signal(1.0, 2.0, 3.0),
+                lambda p: p.set_amplitude_source(Coil.B2, 4),
+            ),
+            [
+                "added signal 4: Ramp peak 1.0, up_duration 2.0, down_duration 3.0",
+                "amplitude 2 (Coil.B2): signal 0 (Constant) -> signal 4 (Ramp)",
             ],
         ),
         (
@@ -166,42 +200,37 @@ def shorter_session_samples():
             ["signals[3].Arbitrary.samples: 50 -> 55 samples, added [50..54]"],
         ),
     ],
-    ids=["scalar", "signal added", "external source", "u64", "samples added"],
+    ids=[
+        "scalar",
+        "parameter",
+        "signal added",
+        "signal to external",
+        "signal to signal",
+        "no such signal",
+        "routed to a new signal",
+        "samples added",
+    ],
 )
 def test_one_change_one_line_both_ways(changed, lines, tmp_path):
+    """Backwards, old and new swap and what was added is removed."""
     a, b = saved(base(), tmp_path, "a.vesk"), saved(changed(), tmp_path, "b.vesk")
     assert diff_lines(a, b) == lines
-    # Backwards, old and new swap and what was added is removed.
-    swapped = [line.replace("added", "removed") if "added" in line else line for line in lines]
-    backwards = diff_lines(b, a)
-    assert len(backwards) == len(swapped)
-    for line, expected in zip(backwards, swapped, strict=True):
-        path, change = expected.split(": ", 1)
-        old, new = change.split(" -> ", 1)
-        head, _, tail = new.partition(" ")
-        assert line == f"{path}: {head} -> {old}{' ' + tail if tail else ''}"
+    assert diff_lines(b, a) == [reversed_line(line) for line in lines]
 
 
-SINE = "Sine(SineSignalParams { amplitude: 1.0, frequency: 10.0, phase: 0.0, depth: 1.0 })"
+SINE = "Sine amplitude 1.0, frequency 10.0, phase 0.0, depth 1.0"
 
 
 @pytest.mark.parametrize(
-    "second, line",
+    "second, text",
     [
-        (lambda p: p.add_sine_signal(1.0, 12.5), "signals[1].Sine.frequency: 10.0 -> 12.5"),
-        (
-            lambda p: p.add_mixed_signal(0, 7),
-            "MixedSignal(MixedSignalParams { a_idx: 0, b_idx: 7 })",
-        ),
-        (
-            lambda p: p.add_arbitrary_signal(np.zeros(50)),
-            "Arbitrary(ArbitrarySignalParams { samples: [50 samples] })",
-        ),
-        (lambda p: p.add_constant_signal(-0.0), "Constant(ConstantSignalParams { value: -0.0 })"),
+        (lambda p: p.add_mixed_signal(0, 7), "MixedSignal a_idx 0, b_idx 7"),
+        (lambda p: p.add_arbitrary_signal(np.zeros(50)), "Arbitrary 50 samples, stored 0..0"),
+        (lambda p: p.add_constant_signal(-0.0), "Constant value -0.0"),
     ],
-    ids=["field", "variant", "to arbitrary", "to constant"],
+    ids=["to mixed", "to arbitrary", "to constant"],
 )
-def test_second_signal_changed(second, line, tmp_path):
+def test_second_signal_changed_kind(second, text, tmp_path):
     def build(add):
         p = Protocol()
         p.set_session_duration(0.01)
@@ -210,8 +239,9 @@ def test_second_signal_changed(second, line, tmp_path):
         return p
 
     a = saved(build(lambda p: p.add_sine_signal(1.0, 10.0)), tmp_path, "a.vesk")
-    expected = line if line.startswith("signals") else f"signals[1]: {SINE} -> {line}"
-    assert diff_lines(a, saved(build(second), tmp_path, "b.vesk")) == [expected]
+    b = saved(build(second), tmp_path, "b.vesk")
+    assert diff_lines(a, b) == [f"signal 1: {SINE} -> {text}"]
+    assert diff_lines(b, a) == [f"signal 1: {text} -> {SINE}"]
 
 
 def nan(payload):
@@ -245,6 +275,36 @@ def test_fields_the_api_cannot_change(tmp_path):
         'machine_config.coils[0].name: "Default" -> "Tx\\n1 \\"é\\""',
         "monitor_trace_visible[3]: false -> true",
     ]
+
+
+MONITOR = CHANNEL_B_COIL_SETTING + 1  # 16 one-byte flags
+SELECTION_A1 = CHANNEL_A_COIL - 9  # three selections of internal, external, external_selected
+SELECTION_B_MODULATION = CHANNEL_B_COIL_SETTING - 4
+
+
+@pytest.mark.parametrize(
+    "offset, data, lines",
+    [
+        (MONITOR, b"\x01", ["monitor_trace_visible[0]: false -> true"]),
+        (MONITOR + 15, b"\x01", ["monitor_trace_visible[15]: false -> true"]),
+        # Selections the setters never write: the unused number is not 0, so
+        # the source's words would read alike on both sides.
+        (SELECTION_A1 + 1, b"\x07", ["channel_a_settings.amplitude1_source.external: 0 -> 7"]),
+        (
+            SELECTION_B_MODULATION,
+            b"\x07\x00\x01",
+            [
+                "channel_b_settings.modulation_source.internal: 0 -> 7",
+                "channel_b_settings.modulation_source.external_selected: false -> true",
+            ],
+        ),
+    ],
+    ids=["first flag", "last flag", "internal with external number", "external with internal"],
+)
+def test_byte_edits_named_by_path(offset, data, lines, tmp_path):
+    a = saved(Protocol(), tmp_path, "a.vesk")
+    b = patched(saved(Protocol(), tmp_path, "b.vesk"), offset, data)
+    assert diff_lines(a, b) == lines
 
 
 @pytest.mark.parametrize(
