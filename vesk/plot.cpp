@@ -86,36 +86,58 @@ constexpr std::string_view FOOTNOTES[] = {
 };
 
 // Tick positions on the time axis: a step of 1, 2 or 5 times a power of ten,
-// five to eleven ticks.
+// five to eleven ticks. The step is kept as its digit and exponent and as a
+// share of the axis, never as seconds: below about 1e-308 s the step is no
+// double, or not an exact one.
 struct Ticks {
-    double step;
-    int exponent;  // of the step's power of ten, for the labels' decimals
-    int count;     // from 0 s up to the axis's end
+    int multiple;     // 1, 2 or 5
+    int exponent;     // the step is multiple * 10^exponent seconds
+    double fraction;  // the step over the axis's length
+    int count;        // from 0 s up to the axis's end
 };
 
+// `seconds`: finite and positive, the least subnormal and the largest double included.
 Ticks ticks_for(double seconds) {
-    const double rough = seconds / 10.0;
+    // The powers of ten near a tiny duration underflow; its step is found for
+    // the duration scaled up, which leaves the step's share of the axis as it is.
+    const int shift = seconds < 1e-290 ? -300 : 0;
+    const double scaled = shift != 0 ? seconds * 1e300 : seconds;
+    const double rough = scaled / 10.0;
     int exponent = static_cast<int>(std::floor(std::log10(rough)));
     const double mantissa = rough / std::pow(10.0, exponent);
-    double multiple = mantissa <= 1.0 ? 1.0 : mantissa <= 2.0 ? 2.0 : mantissa <= 5.0 ? 5.0 : 10.0;
-    if (multiple == 10.0) {
-        multiple = 1.0;
+    int multiple = mantissa <= 1.0 ? 1 : mantissa <= 2.0 ? 2 : mantissa <= 5.0 ? 5 : 10;
+    if (multiple == 10) {
+        multiple = 1;
         ++exponent;
     }
-    const double step = multiple * std::pow(10.0, exponent);
+    const double fraction = multiple * std::pow(10.0, exponent) / scaled;
     // The last tick may land on the end of the axis, give or take a rounding.
-    return {step, exponent, static_cast<int>(std::floor(seconds / step * (1.0 + 1e-9))) + 1};
+    return {multiple, exponent + shift, fraction,
+            static_cast<int>(std::floor((1.0 + 1e-9) / fraction)) + 1};
 }
 
-std::string tick_label(double seconds, int exponent) {
-    char text[64];
-    if (seconds == 0.0) return "0";
-    if (exponent < -6 || exponent > 6) {
-        std::snprintf(text, sizeof text, "%g", seconds);
-    } else {
-        std::snprintf(text, sizeof text, "%.*f", std::max(0, -exponent), seconds);
+// k * 10^exponent seconds, written from its digits so that labels below the
+// least double are exact too: fixed decimals for exponents -6..6 ("0.015",
+// "200"), else as %g writes it ("1.5e-324", "2e+307").
+std::string tick_label(int k, int exponent) {
+    if (k == 0) return "0";
+    const std::string digits = std::to_string(k);
+    if (exponent >= 0 && exponent <= 6) return digits + std::string(exponent, '0');
+    if (exponent < 0 && exponent >= -6) {
+        const auto decimals = static_cast<std::size_t>(-exponent);
+        const std::string padded =
+            std::string(decimals + 1 - std::min(decimals + 1, digits.size()), '0') + digits;
+        const std::size_t point = padded.size() - decimals;
+        return padded.substr(0, point) + "." + padded.substr(point);
     }
-    return text;
+    const int power = exponent + static_cast<int>(digits.size()) - 1;
+    const std::string shown = digits.substr(0, digits.find_last_not_of('0') + 1);
+    std::string label = shown.substr(0, 1);
+    if (shown.size() > 1) label += '.';
+    label += shown.substr(1);
+    char text[16];
+    std::snprintf(text, sizeof text, "e%+03d", power);
+    return label + text;
 }
 
 // The time axis: the session's duration, or for a file whose duration is no
@@ -321,8 +343,8 @@ private:
     void draw_grid(int top) {
         svg_.begin_path("grid");
         for (int i = 1; i < ticks_.count; ++i) {
-            if (x_of(tick(i)) >= LEFT + COLUMNS) break;
-            svg_.command('M', x_of(tick(i)), top);
+            if (tick_x(i) >= LEFT + COLUMNS) break;
+            svg_.command('M', tick_x(i), top);
             svg_.command('v', ROW);
         }
         svg_.end_path();
@@ -333,20 +355,19 @@ private:
         svg_.command('M', LEFT, top);
         svg_.command('H', LEFT + COLUMNS);
         for (int i = 0; i < ticks_.count; ++i) {
-            svg_.command('M', x_of(tick(i)), top);
+            svg_.command('M', tick_x(i), top);
             svg_.command('v', 5);
         }
         svg_.end_path();
         for (int i = 0; i < ticks_.count; ++i) {
-            svg_.text(x_of(tick(i)), top + 18, "tick", tick_label(tick(i), ticks_.exponent));
+            svg_.text(tick_x(i), top + 18, "tick",
+                      tick_label(i * ticks_.multiple, ticks_.exponent));
         }
         svg_.text(LEFT + COLUMNS / 2, top + 38, "tick", "time (s)");
     }
 
-    double tick(int i) const { return i * ticks_.step; }
-
-    int x_of(double seconds) const {
-        return LEFT + static_cast<int>(std::lround(seconds / seconds_ * COLUMNS));
+    int tick_x(int i) const {
+        return LEFT + static_cast<int>(std::lround(i * ticks_.fraction * COLUMNS));
     }
 
     // Values outside 0..1 (NaN included) are drawn at the nearer edge.
