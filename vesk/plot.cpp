@@ -16,8 +16,10 @@
 #include "envelope.hpp"
 #include "load.hpp"
 #include "protocols/config.hpp"
+#include "protocols/fields.hpp"
 #include "protocols/signals.hpp"
 #include "svg_document.hpp"
+#include "text_columns.hpp"
 
 namespace vesk {
 
@@ -39,6 +41,11 @@ constexpr int FOOTNOTE = 40;
 constexpr int CHANNEL = HEADING + 3 * (ROW + GAP);
 constexpr int HEIGHT = TOP + 2 * CHANNEL + AXIS + FOOTNOTE;
 constexpr std::size_t TEXT_CHARS = 160;  // longer text is cut: a name cannot grow the picture
+// Lines that hold a name are cut to these many columns (text_columns), so
+// that they end inside the picture: a column is taken as 0.7 em, about the
+// widest of the digits and lower-case letters of the bold fonts named below.
+constexpr std::size_t TITLE_COLUMNS = 92;     // 18 px bold from x = 20: 92 * 12.6 <= 1160
+constexpr std::size_t HEADING_COLUMNS = 127;  // 13 px bold from x = 20: 127 * 9.1 <= 1160
 
 constexpr std::string_view STYLE = R"(
 text{font-family:"DejaVu Sans","Liberation Sans",Arial,sans-serif;font-size:12px;fill:#1f2937}
@@ -155,10 +162,12 @@ double axis_seconds(const Settings& s) {
     return longest != 0 ? static_cast<double>(longest) / config::SAMPLING_RATE : 1.0;
 }
 
-std::string title_text(const Settings& s, std::string_view file_name) {
-    std::string title(file_name);
-    title += " \xE2\x80\x94 ";  // an em dash
-    return title + float_text(s.session_duration) + " s, intensity " + float_text(s.intensity);
+// "name.vesk — 60.0 s, intensity 0.4", the file's name cut to fit `columns`.
+std::string title_text(const Settings& s, std::string_view file_name, std::size_t columns) {
+    const std::string rest = " \xE2\x80\x94 " +  // an em dash
+                             float_text(s.session_duration) + " s, intensity " +
+                             float_text(s.intensity);
+    return cut_to_columns(file_name, columns - std::min(columns, text_columns(rest))) + rest;
 }
 
 std::uint64_t session_samples(const Settings& s) {
@@ -173,9 +182,10 @@ public:
         : s_(settings),
           seconds_(axis_seconds(settings)),
           ticks_(ticks_for(seconds_)),
-          svg_(WIDTH, HEIGHT, title_text(settings, file_name), STYLE, DEFS, TEXT_CHARS) {
+          svg_(WIDTH, HEIGHT, title_text(settings, file_name, TEXT_CHARS), STYLE, DEFS,
+               TEXT_CHARS) {
         svg_.rect(0, 0, WIDTH, HEIGHT, "page");
-        svg_.text(20, 30, "title", title_text(s_, file_name));
+        svg_.text(20, 30, "title", title_text(s_, file_name, TITLE_COLUMNS));
         svg_.text(20, 52, "subtitle",
                   plural(session_samples(s_), "sample") + " at " +
                       float_text(config::SAMPLING_RATE) + " per second, " +
@@ -198,9 +208,10 @@ private:
     void draw_channel(const ChannelView& channel, int top) {
         const bool on = channel.settings.enabled;
         svg_.open_group(on ? (channel.letter == 'A' ? "a" : "b") : "off");
+        const std::string lead =
+            std::string("Channel ") + channel.letter + (on ? " (enabled), " : " (disabled), ");
         svg_.text(20, top + 18, "heading",
-                  std::string("Channel ") + channel.letter +
-                      (on ? " (enabled), " : " (disabled), ") + coil_text(s_, channel.settings));
+                  lead + coil_text(s_, channel.settings, HEADING_COLUMNS - text_columns(lead)));
         int row_top = top + HEADING;
         for (const ChannelInput& input : channel.inputs) {
             draw_row(input, row_top);
