@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <type_traits>
 #include <variant>
 
 #include "commands.hpp"
@@ -65,6 +66,7 @@ text{font-family:"DejaVu Sans","Liberation Sans",Arial,sans-serif;font-size:12px
 .axis{fill:none;stroke:#6b7280}
 .envelope{stroke-width:1;stroke-linejoin:round}
 .level{fill:none;stroke-width:2}
+.clipped{stroke-dasharray:8 4}
 .a .envelope{fill:#bfdbfe;stroke:#1d4ed8}
 .a .level{stroke:#1d4ed8}
 .a .band{fill:#dbeafe;stroke:#93c5fd}
@@ -77,6 +79,8 @@ text{font-family:"DejaVu Sans","Liberation Sans",Arial,sans-serif;font-size:12px
 .off text{fill:#6b7280}
 .external{fill:url(#hatch);stroke:#94a3b8}
 .warning{fill:#fee2e2;stroke:#dc2626}
+.off-scale{fill:#dc2626;stroke:none}
+.mark{font-size:11px;font-weight:bold}
 text.warning-text{fill:#991b1b}
 )";
 
@@ -248,19 +252,41 @@ private:
         }
     }
 
+    // A finite value outside 0..1 is drawn dashed at the edge it passes, with
+    // a mark and its value: the file gives constants no range, so the scale
+    // must not make 2.5 look like 1.0.
     void draw_signal(const ConstantSignalParams& params, std::uint64_t, int top) {
+        const double value = params.value;
+        if (!std::isfinite(value)) return not_finite_band(params, top);
+        const bool above = value > 1.0, below = value < 0.0;
         draw_scale(top);
-        svg_.begin_path("level");
-        svg_.command('M', LEFT, y_of(params.value, top));
+        const int y = y_of(value, top);
+        svg_.begin_path(above || below ? "level clipped" : "level");
+        svg_.command('M', LEFT, y);
         svg_.command('H', LEFT + COLUMNS);
         svg_.end_path();
-        detail(top, "Constant value " + float_text(params.value), false);
+        const std::string line = signal_line(Signal(params));
+        if (!above && !below) return detail(top, line, false);
+        // A triangle pointing past the edge, just inside the plot area.
+        const int tip = above ? y + 3 : y - 3, base = above ? tip + 9 : tip - 9;
+        svg_.begin_path("off-scale");
+        svg_.command('M', LEFT + 8, base);
+        svg_.command('L', LEFT + 13, tip);
+        svg_.command('L', LEFT + 18, base);
+        svg_.command('Z');
+        svg_.end_path();
+        svg_.text(LEFT + 24, above ? base : tip + 1, "mark warning-text",
+                  float_text(value) + (above ? ", above 1: drawn at 1" : ", below 0: drawn at 0"));
+        detail(top, line + " (off the 0..1 scale)", true);
     }
 
     void draw_signal(const MixedSignalParams& params, std::uint64_t, int top) {
         const bool missing = params.a_idx >= s_.signals.size() || params.b_idx >= s_.signals.size();
         band(top, missing ? "warning" : "band",
-             "MixedSignal a_idx " + mixed_part(params.a_idx) + ", b_idx " +
+             std::string(MixedSignalParams::variant_name) + " " +
+                 std::string(field_name<&MixedSignalParams::a_idx>()) + " " +
+                 mixed_part(params.a_idx) + ", " +
+                 std::string(field_name<&MixedSignalParams::b_idx>()) + " " +
                  mixed_part(params.b_idx));
     }
 
@@ -283,7 +309,34 @@ private:
     // waveform to draw.
     template <typename Params>
     void draw_signal(const Params& params, std::uint64_t, int top) {
+        if (!not_finite(params).empty()) return not_finite_band(params, top);
         band(top, "band", signal_line(Signal(params)));
+    }
+
+    // "frequency NaN, phase -inf": the parameters that hold NaN or an infinity.
+    template <typename Params>
+    static std::string not_finite(const Params& params) {
+        std::string named;
+        for_each_field(params, [&](std::string_view name, const auto& value) {
+            if constexpr (std::is_floating_point_v<std::remove_cvref_t<decltype(value)>>) {
+                if (std::isfinite(value)) return;
+                if (!named.empty()) named += ", ";
+                named += std::string(name) + " " + float_text(value);
+            }
+        });
+        return named;
+    }
+
+    // A warning band naming the parameters no waveform can have, the whole
+    // signal in the detail line.
+    template <typename Params>
+    void not_finite_band(const Params& params, int top) {
+        const std::string named = not_finite(params);
+        const bool one = named.find(',') == std::string::npos;
+        band(top, "warning",
+             std::string(Params::variant_name) + " " + named +
+                 (one ? ": not a finite number" : ": not finite numbers"));
+        detail(top, signal_line(Signal(params)), true);
     }
 
     std::string mixed_part(std::uint64_t index) const {
