@@ -6,6 +6,7 @@
 #include "protocols/fields.hpp"
 #include "protocols/json_form.hpp"
 #include "protocols/text_form.hpp"
+#include "text_columns.hpp"
 
 namespace vesk {
 
@@ -85,20 +86,24 @@ std::string signal_line(const Signal& signal) {
         signal);
 }
 
-std::string coil_text(const Settings& s, const ChannelSettings& channel) {
+std::string coil_text(const Settings& s, const ChannelSettings& channel, std::size_t columns) {
     const auto& coils = s.machine_config.coils;
     std::string text = "coil " + std::to_string(channel.coil_idx);
     if (channel.coil_idx >= coils.size()) return text + " (does not exist)";
     const Coil& coil = coils[channel.coil_idx];
     text += ' ';
+    std::string rest = ", setting " + std::to_string(channel.coil_setting_idx);
+    if (channel.coil_setting_idx >= coil.settings.size()) {
+        rest += " (does not exist)";
+    } else {
+        const LCSetting& setting = coil.settings[channel.coil_setting_idx];
+        rest += " (" + float_text(setting.capacitance) + " nF, " +
+                float_text(setting.carrier_frequency) + " kHz)";
+    }
     // Quoted as in JSON: a name from a crafted file can hold line breaks or
     // control characters that a terminal would act on.
-    write_json_string(text, coil.name);
-    text += ", setting " + std::to_string(channel.coil_setting_idx);
-    if (channel.coil_setting_idx >= coil.settings.size()) return text + " (does not exist)";
-    const LCSetting& setting = coil.settings[channel.coil_setting_idx];
-    return text + " (" + float_text(setting.capacitance) + " nF, " +
-           float_text(setting.carrier_frequency) + " kHz)";
+    const std::size_t around = text_columns(text) + text_columns(rest);
+    return text + json_string_within(coil.name, columns - std::min(columns, around)) + rest;
 }
 
 std::string source_text(const Settings& s, const SignalSourceSelection& source) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,8 +25,10 @@ std::string_view signal_kind(const protocols::Signal& signal);
 
 // "coil 0 \"Default\", setting 0 (330.0 nF, 22.6 kHz)", the name quoted as
 // a JSON string (no control character left raw); "(does not exist)" after a
-// position out of range.
-std::string coil_text(const protocols::Settings& s, const protocols::ChannelSettings& channel);
+// position out of range. A name that would make the text wider than
+// `columns` (text_columns) is cut to fit.
+std::string coil_text(const protocols::Settings& s, const protocols::ChannelSettings& channel,
+                      std::size_t columns = SIZE_MAX);
 
 // "external source 2", "signal 1 (Arbitrary)", "signal 7, which does not exist".
 std::string source_text(const protocols::Settings& s,

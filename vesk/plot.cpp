@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <type_traits>
 #include <variant>
 
 #include "commands.hpp"
@@ -16,8 +17,10 @@
 #include "envelope.hpp"
 #include "load.hpp"
 #include "protocols/config.hpp"
+#include "protocols/fields.hpp"
 #include "protocols/signals.hpp"
 #include "svg_document.hpp"
+#include "text_columns.hpp"
 
 namespace vesk {
 
@@ -39,6 +42,11 @@ constexpr int FOOTNOTE = 40;
 constexpr int CHANNEL = HEADING + 3 * (ROW + GAP);
 constexpr int HEIGHT = TOP + 2 * CHANNEL + AXIS + FOOTNOTE;
 constexpr std::size_t TEXT_CHARS = 160;  // longer text is cut: a name cannot grow the picture
+// Lines that hold a name are cut to these many columns (text_columns), so
+// that they end inside the picture: a column is taken as 0.7 em, about the
+// widest of the digits and lower-case letters of the bold fonts named below.
+constexpr std::size_t TITLE_COLUMNS = 92;     // 18 px bold from x = 20: 92 * 12.6 <= 1160
+constexpr std::size_t HEADING_COLUMNS = 127;  // 13 px bold from x = 20: 127 * 9.1 <= 1160
 
 constexpr std::string_view STYLE = R"(
 text{font-family:"DejaVu Sans","Liberation Sans",Arial,sans-serif;font-size:12px;fill:#1f2937}
@@ -58,6 +66,7 @@ text{font-family:"DejaVu Sans","Liberation Sans",Arial,sans-serif;font-size:12px
 .axis{fill:none;stroke:#6b7280}
 .envelope{stroke-width:1;stroke-linejoin:round}
 .level{fill:none;stroke-width:2}
+.clipped{stroke-dasharray:8 4}
 .a .envelope{fill:#bfdbfe;stroke:#1d4ed8}
 .a .level{stroke:#1d4ed8}
 .a .band{fill:#dbeafe;stroke:#93c5fd}
@@ -70,6 +79,8 @@ text{font-family:"DejaVu Sans","Liberation Sans",Arial,sans-serif;font-size:12px
 .off text{fill:#6b7280}
 .external{fill:url(#hatch);stroke:#94a3b8}
 .warning{fill:#fee2e2;stroke:#dc2626}
+.off-scale{fill:#dc2626;stroke:none}
+.mark{font-size:11px;font-weight:bold}
 text.warning-text{fill:#991b1b}
 )";
 
@@ -86,36 +97,58 @@ constexpr std::string_view FOOTNOTES[] = {
 };
 
 // Tick positions on the time axis: a step of 1, 2 or 5 times a power of ten,
-// five to eleven ticks.
+// five to eleven ticks. The step is kept as its digit and exponent and as a
+// share of the axis, never as seconds: below about 1e-308 s the step is no
+// double, or not an exact one.
 struct Ticks {
-    double step;
-    int exponent;  // of the step's power of ten, for the labels' decimals
-    int count;     // from 0 s up to the axis's end
+    int multiple;     // 1, 2 or 5
+    int exponent;     // the step is multiple * 10^exponent seconds
+    double fraction;  // the step over the axis's length
+    int count;        // from 0 s up to the axis's end
 };
 
+// `seconds`: finite and positive, the least subnormal and the largest double included.
 Ticks ticks_for(double seconds) {
-    const double rough = seconds / 10.0;
+    // The powers of ten near a tiny duration underflow; its step is found for
+    // the duration scaled up, which leaves the step's share of the axis as it is.
+    const int shift = seconds < 1e-290 ? -300 : 0;
+    const double scaled = shift != 0 ? seconds * 1e300 : seconds;
+    const double rough = scaled / 10.0;
     int exponent = static_cast<int>(std::floor(std::log10(rough)));
     const double mantissa = rough / std::pow(10.0, exponent);
-    double multiple = mantissa <= 1.0 ? 1.0 : mantissa <= 2.0 ? 2.0 : mantissa <= 5.0 ? 5.0 : 10.0;
-    if (multiple == 10.0) {
-        multiple = 1.0;
+    int multiple = mantissa <= 1.0 ? 1 : mantissa <= 2.0 ? 2 : mantissa <= 5.0 ? 5 : 10;
+    if (multiple == 10) {
+        multiple = 1;
         ++exponent;
     }
-    const double step = multiple * std::pow(10.0, exponent);
+    const double fraction = multiple * std::pow(10.0, exponent) / scaled;
     // The last tick may land on the end of the axis, give or take a rounding.
-    return {step, exponent, static_cast<int>(std::floor(seconds / step * (1.0 + 1e-9))) + 1};
+    return {multiple, exponent + shift, fraction,
+            static_cast<int>(std::floor((1.0 + 1e-9) / fraction)) + 1};
 }
 
-std::string tick_label(double seconds, int exponent) {
-    char text[64];
-    if (seconds == 0.0) return "0";
-    if (exponent < -6 || exponent > 6) {
-        std::snprintf(text, sizeof text, "%g", seconds);
-    } else {
-        std::snprintf(text, sizeof text, "%.*f", std::max(0, -exponent), seconds);
+// k * 10^exponent seconds, written from its digits so that labels below the
+// least double are exact too: fixed decimals for exponents -6..6 ("0.015",
+// "200"), else as %g writes it ("1.5e-324", "2e+307").
+std::string tick_label(int k, int exponent) {
+    if (k == 0) return "0";
+    const std::string digits = std::to_string(k);
+    if (exponent >= 0 && exponent <= 6) return digits + std::string(exponent, '0');
+    if (exponent < 0 && exponent >= -6) {
+        const auto decimals = static_cast<std::size_t>(-exponent);
+        const std::string padded =
+            std::string(decimals + 1 - std::min(decimals + 1, digits.size()), '0') + digits;
+        const std::size_t point = padded.size() - decimals;
+        return padded.substr(0, point) + "." + padded.substr(point);
     }
-    return text;
+    const int power = exponent + static_cast<int>(digits.size()) - 1;
+    const std::string shown = digits.substr(0, digits.find_last_not_of('0') + 1);
+    std::string label = shown.substr(0, 1);
+    if (shown.size() > 1) label += '.';
+    label += shown.substr(1);
+    char text[16];
+    std::snprintf(text, sizeof text, "e%+03d", power);
+    return label + text;
 }
 
 // The time axis: the session's duration, or for a file whose duration is no
@@ -133,10 +166,12 @@ double axis_seconds(const Settings& s) {
     return longest != 0 ? static_cast<double>(longest) / config::SAMPLING_RATE : 1.0;
 }
 
-std::string title_text(const Settings& s, std::string_view file_name) {
-    std::string title(file_name);
-    title += " \xE2\x80\x94 ";  // an em dash
-    return title + float_text(s.session_duration) + " s, intensity " + float_text(s.intensity);
+// "name.vesk — 60.0 s, intensity 0.4", the file's name cut to fit `columns`.
+std::string title_text(const Settings& s, std::string_view file_name, std::size_t columns) {
+    const std::string rest = " \xE2\x80\x94 " +  // an em dash
+                             float_text(s.session_duration) + " s, intensity " +
+                             float_text(s.intensity);
+    return cut_to_columns(file_name, columns - std::min(columns, text_columns(rest))) + rest;
 }
 
 std::uint64_t session_samples(const Settings& s) {
@@ -151,9 +186,10 @@ public:
         : s_(settings),
           seconds_(axis_seconds(settings)),
           ticks_(ticks_for(seconds_)),
-          svg_(WIDTH, HEIGHT, title_text(settings, file_name), STYLE, DEFS, TEXT_CHARS) {
+          svg_(WIDTH, HEIGHT, title_text(settings, file_name, TEXT_CHARS), STYLE, DEFS,
+               TEXT_CHARS) {
         svg_.rect(0, 0, WIDTH, HEIGHT, "page");
-        svg_.text(20, 30, "title", title_text(s_, file_name));
+        svg_.text(20, 30, "title", title_text(s_, file_name, TITLE_COLUMNS));
         svg_.text(20, 52, "subtitle",
                   plural(session_samples(s_), "sample") + " at " +
                       float_text(config::SAMPLING_RATE) + " per second, " +
@@ -176,9 +212,10 @@ private:
     void draw_channel(const ChannelView& channel, int top) {
         const bool on = channel.settings.enabled;
         svg_.open_group(on ? (channel.letter == 'A' ? "a" : "b") : "off");
+        const std::string lead =
+            std::string("Channel ") + channel.letter + (on ? " (enabled), " : " (disabled), ");
         svg_.text(20, top + 18, "heading",
-                  std::string("Channel ") + channel.letter +
-                      (on ? " (enabled), " : " (disabled), ") + coil_text(s_, channel.settings));
+                  lead + coil_text(s_, channel.settings, HEADING_COLUMNS - text_columns(lead)));
         int row_top = top + HEADING;
         for (const ChannelInput& input : channel.inputs) {
             draw_row(input, row_top);
@@ -215,19 +252,41 @@ private:
         }
     }
 
+    // A finite value outside 0..1 is drawn dashed at the edge it passes, with
+    // a mark and its value: the file gives constants no range, so the scale
+    // must not make 2.5 look like 1.0.
     void draw_signal(const ConstantSignalParams& params, std::uint64_t, int top) {
+        const double value = params.value;
+        if (!std::isfinite(value)) return not_finite_band(params, top);
+        const bool above = value > 1.0, below = value < 0.0;
         draw_scale(top);
-        svg_.begin_path("level");
-        svg_.command('M', LEFT, y_of(params.value, top));
+        const int y = y_of(value, top);
+        svg_.begin_path(above || below ? "level clipped" : "level");
+        svg_.command('M', LEFT, y);
         svg_.command('H', LEFT + COLUMNS);
         svg_.end_path();
-        detail(top, "Constant value " + float_text(params.value), false);
+        const std::string line = signal_line(Signal(params));
+        if (!above && !below) return detail(top, line, false);
+        // A triangle pointing past the edge, just inside the plot area.
+        const int tip = above ? y + 3 : y - 3, base = above ? tip + 9 : tip - 9;
+        svg_.begin_path("off-scale");
+        svg_.command('M', LEFT + 8, base);
+        svg_.command('L', LEFT + 13, tip);
+        svg_.command('L', LEFT + 18, base);
+        svg_.command('Z');
+        svg_.end_path();
+        svg_.text(LEFT + 24, above ? base : tip + 1, "mark warning-text",
+                  float_text(value) + (above ? ", above 1: drawn at 1" : ", below 0: drawn at 0"));
+        detail(top, line + " (off the 0..1 scale)", true);
     }
 
     void draw_signal(const MixedSignalParams& params, std::uint64_t, int top) {
         const bool missing = params.a_idx >= s_.signals.size() || params.b_idx >= s_.signals.size();
         band(top, missing ? "warning" : "band",
-             "MixedSignal a_idx " + mixed_part(params.a_idx) + ", b_idx " +
+             std::string(MixedSignalParams::variant_name) + " " +
+                 std::string(field_name<&MixedSignalParams::a_idx>()) + " " +
+                 mixed_part(params.a_idx) + ", " +
+                 std::string(field_name<&MixedSignalParams::b_idx>()) + " " +
                  mixed_part(params.b_idx));
     }
 
@@ -250,7 +309,34 @@ private:
     // waveform to draw.
     template <typename Params>
     void draw_signal(const Params& params, std::uint64_t, int top) {
+        if (!not_finite(params).empty()) return not_finite_band(params, top);
         band(top, "band", signal_line(Signal(params)));
+    }
+
+    // "frequency NaN, phase -inf": the parameters that hold NaN or an infinity.
+    template <typename Params>
+    static std::string not_finite(const Params& params) {
+        std::string named;
+        for_each_field(params, [&](std::string_view name, const auto& value) {
+            if constexpr (std::is_floating_point_v<std::remove_cvref_t<decltype(value)>>) {
+                if (std::isfinite(value)) return;
+                if (!named.empty()) named += ", ";
+                named += std::string(name) + " " + float_text(value);
+            }
+        });
+        return named;
+    }
+
+    // A warning band naming the parameters no waveform can have, the whole
+    // signal in the detail line.
+    template <typename Params>
+    void not_finite_band(const Params& params, int top) {
+        const std::string named = not_finite(params);
+        const bool one = named.find(',') == std::string::npos;
+        band(top, "warning",
+             std::string(Params::variant_name) + " " + named +
+                 (one ? ": not a finite number" : ": not finite numbers"));
+        detail(top, signal_line(Signal(params)), true);
     }
 
     std::string mixed_part(std::uint64_t index) const {
@@ -321,8 +407,8 @@ private:
     void draw_grid(int top) {
         svg_.begin_path("grid");
         for (int i = 1; i < ticks_.count; ++i) {
-            if (x_of(tick(i)) >= LEFT + COLUMNS) break;
-            svg_.command('M', x_of(tick(i)), top);
+            if (tick_x(i) >= LEFT + COLUMNS) break;
+            svg_.command('M', tick_x(i), top);
             svg_.command('v', ROW);
         }
         svg_.end_path();
@@ -333,20 +419,19 @@ private:
         svg_.command('M', LEFT, top);
         svg_.command('H', LEFT + COLUMNS);
         for (int i = 0; i < ticks_.count; ++i) {
-            svg_.command('M', x_of(tick(i)), top);
+            svg_.command('M', tick_x(i), top);
             svg_.command('v', 5);
         }
         svg_.end_path();
         for (int i = 0; i < ticks_.count; ++i) {
-            svg_.text(x_of(tick(i)), top + 18, "tick", tick_label(tick(i), ticks_.exponent));
+            svg_.text(tick_x(i), top + 18, "tick",
+                      tick_label(i * ticks_.multiple, ticks_.exponent));
         }
         svg_.text(LEFT + COLUMNS / 2, top + 38, "tick", "time (s)");
     }
 
-    double tick(int i) const { return i * ticks_.step; }
-
-    int x_of(double seconds) const {
-        return LEFT + static_cast<int>(std::lround(seconds / seconds_ * COLUMNS));
+    int tick_x(int i) const {
+        return LEFT + static_cast<int>(std::lround(i * ticks_.fraction * COLUMNS));
     }
 
     // Values outside 0..1 (NaN included) are drawn at the nearer edge.

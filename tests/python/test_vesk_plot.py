@@ -1,8 +1,11 @@
 """vesk plot: the SVG read back with an XML parser, row by row."""
 
+import json
+import math
 import os
 import re
 import struct
+import unicodedata
 import xml.etree.ElementTree as ET
 
 import numpy as np
@@ -13,11 +16,38 @@ from vesk_tool import DURATION, run_vesk, saved, with_coil_name
 NS = "{http://www.w3.org/2000/svg}"
 
 
+# The lines that hold a name, by class: their font size in pixels.
+NAMED_LINES = {"title": 18, "heading": 13}
+
+
+def columns(text):
+    """Two for an East Asian wide or fullwidth character, one for any other."""
+    return sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+
+def estimated_width(text, font_px):
+    """A generous estimate without the font: 0.7 em a column."""
+    return columns(text) * 0.7 * font_px
+
+
 def plot(path, tmp_path):
+    """The plot of `path`, checked for what holds for any file: every
+    coordinate an integer, and the lines that hold names inside the picture
+    with the left margin kept on the right."""
     out = tmp_path / "out.svg"
     result = run_vesk("plot", path, "-o", out)
     assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
-    return ET.parse(out).getroot()
+    root = ET.parse(out).getroot()
+    for element in root.iter():
+        for name in ("x", "y", "width", "height", "d"):
+            assert re.fullmatch(r"[-0-9 MHVLZvl]*", element.get(name, "")), element.attrib
+    width = int(root.get("width"))
+    for element in root.iter(NS + "text"):
+        if element.get("class") in NAMED_LINES:
+            x = int(element.get("x"))
+            font_px = NAMED_LINES[element.get("class")]
+            assert x + estimated_width(element.text, font_px) <= width - x, element.text
+    return root
 
 
 def texts(element):
@@ -127,17 +157,20 @@ def test_missing_signals_give_warning_bands(tmp_path):
 
 
 def path_vertices(d):
-    """The vertices of a path made of M, H, V and Z commands."""
+    """The vertices of a path made of M, H, V and Z commands, Z giving the
+    subpath's start again."""
     x = y = 0
     vertices = []
     for command, numbers in re.findall(r"([MHVZ])([^MHVZ]*)", d):
         values = [int(v) for v in numbers.split()]
         if command == "M":
-            x, y = values
+            x, y = start = values
         elif command == "H":
             x = values[0]
         elif command == "V":
             y = values[0]
+        else:
+            x, y = start
         vertices.append((x, y))
     return vertices
 
@@ -158,6 +191,9 @@ def test_one_sample_is_never_lost(position, spike, flat, tmp_path):
     width, bottom = int(area.get("width")), top + int(area.get("height"))
     (envelope,) = [e for e in row.iter(NS + "path") if e.get("class") == "envelope"]
     vertices = path_vertices(envelope.get("d"))
+    # Steps only: no edge is slanted, the one back to the start included.
+    assert envelope.get("d").endswith("Z")
+    assert all(a[0] == b[0] or a[1] == b[1] for a, b in zip(vertices, vertices[1:]))
     levels = sorted({y for x, y in vertices})  # y grows downwards: 1.0 first
     assert len(levels) == 2 and top <= levels[0] < levels[1] <= bottom
     at_spike = [x for x, y in vertices if y == levels[0 if spike == 1.0 else 1]]
@@ -205,29 +241,125 @@ def test_text_from_the_file_cannot_break_the_document(tmp_path):
     )
 
 
-def test_a_long_name_is_cut(tmp_path):
-    path = with_coil_name(saved(Protocol(), tmp_path), "é".encode() * 100_000)
-    heading = texts(plot(path, tmp_path))[2]
-    assert heading == 'Channel A (enabled), coil 0 "' + "é" * (160 - 30) + "\u2026"
-    assert os.path.getsize(tmp_path / "out.svg") < 20_000
+NAN, INF = float("nan"), float("inf")
+ONE, MANY = ": not a finite number", ": not finite numbers"
 
 
 @pytest.mark.parametrize(
+    "kind, params, band",
+    [
+        ("sine", dict(amplitude=NAN, frequency=1.0), "amplitude NaN"),
+        ("sine", dict(amplitude=1, frequency=NAN, phase=INF), "frequency NaN, phase inf"),
+        ("sine", dict(amplitude=1, frequency=1, depth=-INF), "depth -inf"),
+        ("ramp", dict(peak=1.0, up_duration=1.0, down_duration=INF), "down_duration inf"),
+        ("ramp", dict(peak=NAN, up_duration=-INF, down_duration=0), "peak NaN, up_duration -inf"),
+        ("constant", dict(value=NAN), "value NaN"),
+        ("constant", dict(value=-INF), "value -inf"),
+    ],
+)
+def test_a_parameter_that_is_no_number_gives_a_warning_band(kind, params, band, tmp_path):
+    p = Protocol()
+    p.set_amplitude_source(Coil.A1, getattr(p, f"add_{kind}_signal")(**params))
+    _, shown, drawn = rows(plot(saved(p, tmp_path), tmp_path))[0]
+    end = MANY if "," in band else ONE
+    assert drawn == ["warning"] and shown[2] == f"{kind.title()} {band}" + end
+    assert shown[3].startswith(kind.title())  # every parameter, above the band
+
+
+# A constant is drawn at the height of its value, or dashed at the edge it
+# passes with a mark: the file gives constants no range.
+@pytest.mark.parametrize(
+    "value, mark",
+    [(2.5, "2.5, above 1: drawn at 1"), (-5e-324, "-5e-324, below 0: drawn at 0"), (1.0, None)]
+    + [(-0.0, None)],
+)
+def test_a_constant_off_the_scale_is_marked(value, mark, tmp_path):
+    p = Protocol()
+    p.set_amplitude_source(Coil.A1, p.add_constant_signal(value))
+    p.set_amplitude_source(Coil.A2, p.add_constant_signal(min(max(value, 0.0), 1.0)))
+    root = plot(saved(p, tmp_path), tmp_path)
+    (_, shown, drawn), (_, _, edge_drawn) = rows(root)[:2]
+    line = f"Constant value {value}" + (" (off the 0..1 scale)" if mark else "")
+    assert shown[4:] == ([mark] if mark else []) + [line]
+    assert drawn == (["level clipped", "off-scale"] if mark else ["level"])
+    # At the same height in its row as the edge value in the next row.
+    levels = [e.get("d") for e in root.iter(NS + "path") if "level" in e.get("class", "")]
+    ys = [int(re.match(r"M\d+ (\d+)H", d)[1]) for d in levels]
+    areas = [int(e.get("y")) for e in root.iter(NS + "rect") if e.get("class") == "area"]
+    assert ys[1] - ys[0] == areas[1] - areas[0] and edge_drawn == ["level"]
+
+
+LEAD, TAIL = 'Channel A (enabled), coil 0 "', '", setting 0 (330.0 nF, 22.624434389140273 kHz)'
+
+
+def assert_cut_well(shown, whole, room, unquote=lambda text: text):
+    """`shown` is `whole`, or as much of it as fits in `room` columns, cut
+    between characters (and escapes) and ended with '…'."""
+    if not shown.endswith("\u2026"):
+        assert unquote(shown) == whole
+        return False
+    assert whole.startswith(unquote(shown[:-1]))  # an escape split would not unquote
+    assert room - 7 < columns(shown) <= room  # no more cut than an escape's width
+    return True
+
+
+@pytest.mark.parametrize(
+    "coil_name, file_name, cut",
+    [
+        ("Figure-of-eight coil, left motor cortex", "p.vesk", (False, False)),
+        ("coil " * 40, "p.vesk", (True, False)),
+        ("\u00e9" * 100_000, "p.vesk", (True, False)),
+        ("\u4e2d" * 300, "p.vesk", (True, False)),
+        ("\x01\x7f" * 100, "p.vesk", (True, False)),
+        ("Default", "\u00e9" * 120 + ".vesk", (False, True)),
+    ],
+    ids=["fits", "ascii", "two-byte", "wide", "escapes", "file name"],
+)
+def test_long_names_are_cut_to_fit(coil_name, file_name, cut, tmp_path):
+    path = with_coil_name(saved(Protocol(), tmp_path, file_name), coil_name.encode())
+    title, _, heading = texts(plot(path, tmp_path))[:3]  # plot() checks that they fit
+    assert heading.startswith(LEAD) and heading.endswith(TAIL)
+    room = (1200 - 2 * 20) / (0.7 * NAMED_LINES["heading"]) - columns(LEAD) - columns(TAIL)
+    name = heading[len(LEAD) : -len(TAIL)]
+    heading_cut = assert_cut_well(name, coil_name, room, lambda text: json.loads(f'"{text}"'))
+    rest = " \u2014 60.0 s, intensity 0.0"
+    assert title.endswith(rest)
+    room = (1200 - 2 * 20) / (0.7 * NAMED_LINES["title"]) - columns(rest)
+    assert (heading_cut, assert_cut_well(title[: -len(rest)], file_name, room)) == cut
+    assert os.path.getsize(tmp_path / "out.svg") < 20_000
+
+
+ONE_SECOND = ["0", *(f"{i / 10:.1f}" for i in range(1, 11))]
+
+
+# Durations of no usable length give a one-second axis; those far below a
+# sample's period or near the largest double keep their own, labelled exactly.
+@pytest.mark.parametrize(
     "duration, ticks",
     [
-        (float("nan"), ["0", *(f"{i / 10:.1f}" for i in range(1, 11))]),
-        (0.0, ["0", *(f"{i / 10:.1f}" for i in range(1, 11))]),
+        (NAN, ONE_SECOND),
+        (0.0, ONE_SECOND),
+        (-5e-324, ONE_SECOND),
+        (INF, ONE_SECOND),
+        (-INF, ONE_SECOND),
         (1e300, ["0", *(f"{i}e+299" for i in range(1, 10)), "1e+300"]),
+        (1.7976931348623157e308, ["0", *(f"{i}e+307" for i in (2, 4, 6, 8))]
+         + [f"{i / 10:g}e+308" for i in range(10, 17, 2)]),
+        (1e-300, ["0", *(f"{i}e-301" for i in range(1, 10)), "1e-300"]),
+        (5e-324, ["0", "5e-325", *(f"{i / 2:g}e-324" for i in range(2, 10))]),
     ],
-    ids=["NaN", "zero", "huge"],
+    ids=["NaN", "zero", "-subnormal", "inf", "-inf", "huge", "largest", "tiny", "least"],
 )
-def test_an_unusable_duration_still_gives_an_axis(duration, ticks, tmp_path):
+def test_any_duration_gives_an_axis(duration, ticks, tmp_path):
     path = saved(Protocol(), tmp_path)
     raw = bytearray(path.read_bytes())
     raw[DURATION : DURATION + 8] = struct.pack("<d", duration)
     path.write_bytes(bytes(raw))
     root = plot(path, tmp_path)
-    assert [e.text for e in root.iter(NS + "text") if e.get("class") == "tick"][:-1] == ticks
+    labels = [e for e in root.iter(NS + "text") if e.get("class") == "tick"][:-1]
+    assert [e.text for e in labels] == ticks
+    xs = [int(e.get("x")) for e in labels]
+    assert xs[0] == 230 and xs == sorted(set(xs)) and xs[-1] <= 230 + 930
 
 
 @pytest.mark.parametrize(

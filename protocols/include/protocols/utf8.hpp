@@ -34,6 +34,15 @@ inline std::size_t utf8_sequence_length(const unsigned char* p, const unsigned c
     return length;
 }
 
+// The code point of the valid sequence of `length` bytes (as utf8_sequence_length
+// gave it) at p.
+inline char32_t utf8_code_point(const unsigned char* p, std::size_t length) {
+    constexpr unsigned char LEAD_BITS[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    char32_t code = p[0] & LEAD_BITS[length];
+    for (std::size_t i = 1; i < length; ++i) code = (code << 6) | (p[i] & 0x3F);
+    return code;
+}
+
 inline bool is_valid_utf8(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = p + text.size();
