@@ -69,12 +69,10 @@ void put_string(Output& out, std::string_view text) {
             if (length == 0) {
                 put_unicode_escape(out, 0xFFFD);
                 ++p;
-            } else if (length == 2 && p[0] == 0xC2 && p[1] < 0xA0) {
-                put_unicode_escape(out, p[1]);  // a C1 control: some terminals act on them
-                p += 2;
-            } else if (length == 3 && p[0] == 0xE2 && p[1] == 0x80 && (p[2] | 1) == 0xA9) {
-                put_unicode_escape(out, 0x2028 | (p[2] & 1));  // LINE/PARAGRAPH SEPARATOR
-                p += 3;
+            } else if (const std::uint32_t code = utf8_code_point(p, length);
+                       is_escaped_when_shown(code)) {
+                put_unicode_escape(out, code);  // never above U+FFFF: one \uXXXX is enough
+                p += length;
             } else {
                 out.append(std::string_view(reinterpret_cast<const char*>(p), length));
                 p += length;

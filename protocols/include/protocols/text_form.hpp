@@ -33,8 +33,10 @@ void write_text(std::string& out, VESKError value, unsigned level = 0);
 void write_float(std::string& out, double value);
 
 // A string as the text form quotes it: in double quotes, with \" \\ \n \t \r
-// \0 and \u{..} escapes for the other control characters.
-void write_quoted(std::string& out, const std::string& text);
+// \0, and \u{..} (hex, as "\u{1b}", "\u{202e}") for every other character
+// is_escaped_when_shown names; a byte that begins no valid UTF-8 sequence
+// becomes U+FFFD, so that the text is always valid UTF-8.
+void write_quoted(std::string& out, std::string_view text);
 
 // The text form of a protocol in two steps, for a caller that allocates the
 // result itself: measure_text_form gives its exact length in bytes and whether
