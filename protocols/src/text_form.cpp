@@ -331,34 +331,13 @@ void write_text(std::string& out, const Protocol& value, unsigned level) {
 void write_text(std::string& out, const Settings& value, unsigned level) {
     write_any(out, value, level);
 }
-void write_text(std::string& out, const MachineConfig& value, unsigned level) {
-    write_any(out, value, level);
-}
 void write_text(std::string& out, const Coil& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const LCSetting& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const ChannelSettings& value, unsigned level) {
     write_any(out, value, level);
 }
 void write_text(std::string& out, const SignalSourceSelection& value, unsigned level) {
     write_any(out, value, level);
 }
 void write_text(std::string& out, const Signal& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const ConstantSignalParams& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const SineSignalParams& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const RampSignalParams& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const MixedSignalParams& value, unsigned level) {
     write_any(out, value, level);
 }
 void write_text(std::string& out, const ArbitrarySignalParams& value, unsigned level) {
