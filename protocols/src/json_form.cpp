@@ -26,8 +26,10 @@ constexpr std::string_view HEX_DIGITS = "0123456789abcdef";
 constexpr char NON_ASCII = 1;
 constexpr auto JSON_ESCAPES = [] {
     std::array<char, 256> table{};
-    for (std::size_t c = 0; c < 0x20; ++c) table[c] = 'u';
-    table[0x7F] = 'u';  // DEL: valid raw, but a control character on a terminal
+    // The controls, by the rule every output follows (JSON itself allows DEL raw).
+    for (std::uint32_t c = 0; c < 0x80; ++c) {
+        if (is_escaped_when_shown(c)) table[c] = 'u';
+    }
     table['"'] = '"';
     table['\\'] = '\\';
     table['\b'] = 'b';
