@@ -3,6 +3,7 @@
 #include <charconv>
 #include <variant>
 
+#include "protocols/json_form.hpp"
 #include "protocols/text_form.hpp"
 
 namespace vesk {
@@ -22,7 +23,7 @@ void put_value(std::string& out, double value) {
     protocols::write_float(out, value);
 }
 void put_value(std::string& out, const std::string& value) {
-    protocols::write_quoted(out, value);
+    protocols::write_json_string(out, value);
 }
 
 void put_value(std::string& out, const protocols::Samples& samples) {

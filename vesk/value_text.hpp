@@ -1,6 +1,8 @@
 // A value of a record on one line, as the text form prints its scalars:
-// "60.0", "NaN", "true", "\"Default\"", "SignalSourceSelection { internal: 3,
-// external: 2, external_selected: false }", a sample list as "[351 samples]".
+// "60.0", "NaN", "true", "SignalSourceSelection { internal: 3, external: 2,
+// external_selected: false }", a sample list as "[351 samples]"; a text in
+// its JSON form ("\"Default\"", "\"a\u202eb\""), as every one-line output
+// of the command quotes a name.
 #pragma once
 
 #include <cstdint>

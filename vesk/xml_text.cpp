@@ -10,18 +10,11 @@ namespace {
 constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD";  // U+FFFD
 constexpr std::string_view ELLIPSIS = "\xE2\x80\xA6";     // U+2026
 
-// The code point of the valid UTF-8 sequence of `length` bytes at p.
-std::uint32_t code_point(const unsigned char* p, std::size_t length) {
-    constexpr unsigned char LEAD_BITS[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    std::uint32_t code = p[0] & LEAD_BITS[length];
-    for (std::size_t i = 1; i < length; ++i) code = (code << 6) | (p[i] & 0x3F);
-    return code;
-}
-
-// Characters of XML 1.0 that a label can show: no control characters at all
-// (a line break would not show either), no U+FFFE or U+FFFF.
+// Characters of XML 1.0 that a label can show: none that is_escaped_when_shown
+// names (a control character or a line break would not show, a bidirectional
+// one would reorder the rest of the label), no U+FFFE or U+FFFF.
 bool shown_as_is(std::uint32_t code) {
-    return code >= 0x20 && code != 0x7F && code != 0xFFFE && code != 0xFFFF;
+    return !protocols::is_escaped_when_shown(code) && code != 0xFFFE && code != 0xFFFF;
 }
 
 }  // namespace
@@ -37,7 +30,7 @@ void append_xml_text(std::string& out, std::string_view text, std::size_t max_ch
             return;
         }
         // An invalid sequence counts as U+0000, which is never shown.
-        const std::uint32_t code = length == 0 ? 0 : code_point(p, length);
+        const std::uint32_t code = length == 0 ? 0 : protocols::utf8_code_point(p, length);
         if (!shown_as_is(code)) {
             out += REPLACEMENT;
             p += taken;

@@ -9,7 +9,7 @@ namespace {
 void text_form_into_reused_buffer(benchmark::State& state) {
     revevu_bench::write_into_reused_buffer<std::string>(
         state, [](const protocols::Protocol& protocol, std::string& out) {
-            protocols::write_text(out, protocol);
+            protocols::write_text(out, protocol, 0);
         });
 }
 

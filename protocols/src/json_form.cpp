@@ -26,8 +26,10 @@ constexpr std::string_view HEX_DIGITS = "0123456789abcdef";
 constexpr char NON_ASCII = 1;
 constexpr auto JSON_ESCAPES = [] {
     std::array<char, 256> table{};
-    for (std::size_t c = 0; c < 0x20; ++c) table[c] = 'u';
-    table[0x7F] = 'u';  // DEL: valid raw, but a control character on a terminal
+    // The controls, by the rule every output follows (JSON itself allows DEL raw).
+    for (std::uint32_t c = 0; c < 0x80; ++c) {
+        if (is_escaped_when_shown(c)) table[c] = 'u';
+    }
     table['"'] = '"';
     table['\\'] = '\\';
     table['\b'] = 'b';
@@ -69,12 +71,10 @@ void put_string(Output& out, std::string_view text) {
             if (length == 0) {
                 put_unicode_escape(out, 0xFFFD);
                 ++p;
-            } else if (length == 2 && p[0] == 0xC2 && p[1] < 0xA0) {
-                put_unicode_escape(out, p[1]);  // a C1 control: some terminals act on them
-                p += 2;
-            } else if (length == 3 && p[0] == 0xE2 && p[1] == 0x80 && (p[2] | 1) == 0xA9) {
-                put_unicode_escape(out, 0x2028 | (p[2] & 1));  // LINE/PARAGRAPH SEPARATOR
-                p += 3;
+            } else if (const std::uint32_t code = utf8_code_point(p, length);
+                       is_escaped_when_shown(code)) {
+                put_unicode_escape(out, code);  // never above U+FFFF: one \uXXXX is enough
+                p += length;
             } else {
                 out.append(std::string_view(reinterpret_cast<const char*>(p), length));
                 p += length;

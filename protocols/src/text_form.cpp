@@ -10,6 +10,7 @@
 
 #include "float_text.hpp"
 #include "protocols/bulk_buffer.hpp"
+#include "protocols/utf8.hpp"
 #include "sample_text.hpp"
 #include "text_output.hpp"
 
@@ -17,6 +18,27 @@ namespace protocols {
 namespace {
 
 constexpr std::size_t INDENT_WIDTH = 4;
+constexpr std::string_view REPLACEMENT_CHARACTER = "\xEF\xBF\xBD";  // U+FFFD
+
+// The short escapes of a quoted text; empty for any other byte.
+constexpr std::string_view named_escape(unsigned char byte) {
+    switch (byte) {
+        case '"':
+            return "\\\"";
+        case '\\':
+            return "\\\\";
+        case '\n':
+            return "\\n";
+        case '\t':
+            return "\\t";
+        case '\r':
+            return "\\r";
+        case '\0':
+            return "\\0";
+        default:
+            return {};
+    }
+}
 
 // Writes into memory of the exact length that CountingOutput measured.
 class SpanOutput {
@@ -153,6 +175,8 @@ public:
 
     void put(VESKError error, unsigned) { out_.append(variant_name(error)); }
 
+    void put_quoted(std::string_view text);
+
     template <typename T>
     void put(const std::vector<T>& list, unsigned level) {
         put_list(list, level);
@@ -213,46 +237,36 @@ private:
         out_.append(']');
     }
 
-    void put_quoted(const std::string& text);
+    // "\u{202e}": the code point in lower-case hex, without leading zeros.
+    void put_code_escape(std::uint32_t code) {
+        constexpr std::string_view hex_digits = "0123456789abcdef";
+        out_.append("\\u{");
+        int shift = 20;
+        while (shift > 0 && (code >> shift) == 0) shift -= 4;
+        for (; shift >= 0; shift -= 4) out_.append(hex_digits[(code >> shift) & 0xF]);
+        out_.append('}');
+    }
 
     Output& out_;
 };
 
 template <typename Output>
-void TextWriter<Output>::put_quoted(const std::string& text) {
+void TextWriter<Output>::put_quoted(std::string_view text) {
     out_.append('"');
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out_.append("\\\"");
-                break;
-            case '\\':
-                out_.append("\\\\");
-                break;
-            case '\n':
-                out_.append("\\n");
-                break;
-            case '\t':
-                out_.append("\\t");
-                break;
-            case '\r':
-                out_.append("\\r");
-                break;
-            case '\0':
-                out_.append("\\0");
-                break;
-            default: {
-                const auto byte = static_cast<unsigned char>(c);
-                if (byte < 0x20 || byte == 0x7F) {
-                    constexpr std::string_view hex_digits = "0123456789abcdef";
-                    out_.append("\\u{");
-                    if (byte >= 0x10) out_.append(hex_digits[byte >> 4]);
-                    out_.append(hex_digits[byte & 0xF]);
-                    out_.append('}');
-                } else {
-                    out_.append(c);  // UTF-8 sequences pass through whole
-                }
-            }
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    for (std::size_t length; p < end; p += length) {
+        length = utf8_sequence_length(p, end);
+        if (length == 0) {
+            out_.append(REPLACEMENT_CHARACTER);  // a byte that begins no character is never copied
+            length = 1;
+        } else if (const std::string_view named = named_escape(*p); !named.empty()) {
+            out_.append(named);
+        } else if (const std::uint32_t code = utf8_code_point(p, length);
+                   is_escaped_when_shown(code)) {
+            put_code_escape(code);
+        } else {
+            out_.append(std::string_view(reinterpret_cast<const char*>(p), length));
         }
     }
     out_.append('"');
@@ -317,34 +331,13 @@ void write_text(std::string& out, const Protocol& value, unsigned level) {
 void write_text(std::string& out, const Settings& value, unsigned level) {
     write_any(out, value, level);
 }
-void write_text(std::string& out, const MachineConfig& value, unsigned level) {
-    write_any(out, value, level);
-}
 void write_text(std::string& out, const Coil& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const LCSetting& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const ChannelSettings& value, unsigned level) {
     write_any(out, value, level);
 }
 void write_text(std::string& out, const SignalSourceSelection& value, unsigned level) {
     write_any(out, value, level);
 }
 void write_text(std::string& out, const Signal& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const ConstantSignalParams& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const SineSignalParams& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const RampSignalParams& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const MixedSignalParams& value, unsigned level) {
     write_any(out, value, level);
 }
 void write_text(std::string& out, const ArbitrarySignalParams& value, unsigned level) {
@@ -354,8 +347,9 @@ void write_text(std::string& out, VESKError value, unsigned level) {
     write_any(out, value, level);
 }
 
-void write_quoted(std::string& out, const std::string& text) {
-    write_any(out, text, 0);
+void write_quoted(std::string& out, std::string_view text) {
+    StringOutput output(out);
+    TextWriter<StringOutput>(output).put_quoted(text);
 }
 
 TextFormSize measure_text_form(const Protocol& protocol) {

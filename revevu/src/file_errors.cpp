@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "protocols/text_form.hpp"
+
 namespace revevu {
 namespace {
 
@@ -58,13 +60,11 @@ constexpr std::pair<int, std::string_view> kErrorKinds[] = {
     return text;
 }
 
+// As the text form quotes a text, so that every quoted text follows one policy.
 std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out += '"';
+    std::string out;
+    protocols::write_quoted(out, text);
+    return out;
 }
 
 }  // namespace

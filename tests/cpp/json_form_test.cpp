@@ -51,7 +51,13 @@ INSTANTIATE_TEST_SUITE_P(
                             "b\xE2\x80\xA9"
                             "c",
                             R"("a\u2028b\u2029c")"},
-                    Escaped{"\xE2\x80\xAA", "\"\xE2\x80\xAA\""},  // the next code point is copied
+                    // The bidirectional formatting characters, escaped at each edge of
+                    // their ranges, their neighbours copied; the highest planes copied.
+                    Escaped{"\u061B\u061C\u061D", "\"\u061B\\u061c\u061D\""},
+                    Escaped{"\u200D\u200E\u200F\u2010", "\"\u200D\\u200e\\u200f\u2010\""},
+                    Escaped{"\u2027\u202A\u202E\u202F", "\"\u2027\\u202a\\u202e\u202F\""},
+                    Escaped{"\u2065\u2066\u2069\u206A", "\"\u2065\\u2066\\u2069\u206A\""},
+                    Escaped{"\U00100000\U0010FFFF", "\"\U00100000\U0010FFFF\""},
                     // Bytes that begin no valid sequence, one replacement each.
                     Escaped{"a\xFF"
                             "b",

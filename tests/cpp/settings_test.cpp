@@ -60,6 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
                       VariableCase{"TruncatedSequence", "ab\xC3", false},
                       VariableCase{"Overlong", "\xC0\xAF", false},
                       VariableCase{"Surrogate", "\xED\xA0\x80", false},
+                      VariableCase{"HighestPlane", "\xF4\x80\x80\x80 \xF4\x8F\xBF\xBF", true},
                       VariableCase{"AboveUnicode", "\xF4\x90\x80\x80", false}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -13,6 +13,8 @@
 namespace protocols {
 namespace {
 
+using namespace std::string_literals;
+
 constexpr double INF = std::numeric_limits<double>::infinity();
 
 std::string float_text(double value) {
@@ -131,10 +133,15 @@ const LayoutCase LAYOUT_CASES[] = {
      "        b_idx: 18446744073709551615,\n"
      "    },\n"
      ")"},
+    // Every escape: the short ones, C0, DEL, C1, a bidirectional override, a
+    // paragraph separator; a letter and U+10FFFF copied; a stray byte replaced.
     {"EmptyCoilSettingsAndEscapedName",
-     text_form(Coil("a\"b\\c\nd\te\rf\x01g\x1bh\x7f\xC3\xA4", -0.0, INF, 1e-5, {})),
+     text_form(Coil("a\"b\\c\nd\te\rf\x01g\x1bh\x7f\xC3\xA4\0i\xC2\x9B"
+                    "j\xE2\x80\xAEk\xE2\x80\xA9\xF4\x8F\xBF\xBF\xFF"s,
+                    -0.0, INF, 1e-5, {})),
      "Coil {\n"
-     "    name: \"a\\\"b\\\\c\\nd\\te\\rf\\u{1}g\\u{1b}h\\u{7f}\xC3\xA4\",\n"
+     "    name: \"a\\\"b\\\\c\\nd\\te\\rf\\u{1}g\\u{1b}h\\u{7f}\xC3\xA4\\0i\\u{9b}j\\u{202e}k"
+     "\\u{2029}\xF4\x8F\xBF\xBF\xEF\xBF\xBD\",\n"
      "    inductance: -0.0,\n"
      "    max_current: inf,\n"
      "    max_carrier_frequency: 1e-5,\n"

@@ -28,10 +28,11 @@ void write_json(std::string& out, const LCSetting& value);
 // false if the sink stopped it.
 bool write_json_in_pieces(const Settings& settings, std::size_t piece_bytes, const TextSink& sink);
 
-// `text` as a JSON string, quotes included: '"', '\' and control characters
-// (U+0000 to U+001F, U+007F to U+009F) escaped, U+2028 and U+2029 as \u2028 and
-// \u2029 (JavaScript before ES2019 refuses them raw), other UTF-8 copied; a
-// byte that begins no valid UTF-8 sequence becomes \ufffd.
+// `text` as a JSON string, quotes included: '"' and '\' escaped, and every
+// character is_escaped_when_shown names (controls, bidirectional formatting
+// characters, U+2028 and U+2029, which JavaScript before ES2019 also refuses
+// raw) as \uXXXX; other UTF-8 copied; a byte that begins no valid UTF-8
+// sequence becomes \ufffd.
 void write_json_string(std::string& out, std::string_view text);
 
 // `value` as a JSON value, as described above.

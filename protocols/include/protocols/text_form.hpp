@@ -13,28 +13,23 @@ namespace protocols {
 // Each write_text appends the value's multi-line text form to `out`; `level`
 // is the indentation level (four spaces each) of the line it starts on. No
 // line break follows the last character.
-void write_text(std::string& out, const Protocol& value, unsigned level = 0);
-void write_text(std::string& out, const Settings& value, unsigned level = 0);
-void write_text(std::string& out, const MachineConfig& value, unsigned level = 0);
-void write_text(std::string& out, const Coil& value, unsigned level = 0);
-void write_text(std::string& out, const LCSetting& value, unsigned level = 0);
-void write_text(std::string& out, const ChannelSettings& value, unsigned level = 0);
-void write_text(std::string& out, const SignalSourceSelection& value, unsigned level = 0);
-void write_text(std::string& out, const Signal& value, unsigned level = 0);
-void write_text(std::string& out, const ConstantSignalParams& value, unsigned level = 0);
-void write_text(std::string& out, const SineSignalParams& value, unsigned level = 0);
-void write_text(std::string& out, const RampSignalParams& value, unsigned level = 0);
-void write_text(std::string& out, const MixedSignalParams& value, unsigned level = 0);
-void write_text(std::string& out, const ArbitrarySignalParams& value, unsigned level = 0);
-void write_text(std::string& out, VESKError value, unsigned level = 0);
+void write_text(std::string& out, const Protocol& value, unsigned level);
+void write_text(std::string& out, const Settings& value, unsigned level);
+void write_text(std::string& out, const Coil& value, unsigned level);
+void write_text(std::string& out, const SignalSourceSelection& value, unsigned level);
+void write_text(std::string& out, const Signal& value, unsigned level);
+void write_text(std::string& out, const ArbitrarySignalParams& value, unsigned level);
+void write_text(std::string& out, VESKError value, unsigned level);
 
 // The float layout: shortest round-trip digits, exponent form at magnitude
 // >= 1e16 or below 1e-4, "-0.0", "NaN", "inf", "-inf".
 void write_float(std::string& out, double value);
 
 // A string as the text form quotes it: in double quotes, with \" \\ \n \t \r
-// \0 and \u{..} escapes for the other control characters.
-void write_quoted(std::string& out, const std::string& text);
+// \0, and \u{..} (hex, as "\u{1b}", "\u{202e}") for every other character
+// is_escaped_when_shown names; a byte that begins no valid UTF-8 sequence
+// becomes U+FFFD, so that the text is always valid UTF-8.
+void write_quoted(std::string& out, std::string_view text);
 
 // The text form of a protocol in two steps, for a caller that allocates the
 // result itself: measure_text_form gives its exact length in bytes and whether

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace protocols {
@@ -34,13 +35,23 @@ inline std::size_t utf8_sequence_length(const unsigned char* p, const unsigned c
     return length;
 }
 
-// The code point of the valid sequence of `length` bytes (as utf8_sequence_length
-// gave it) at p.
-inline char32_t utf8_code_point(const unsigned char* p, std::size_t length) {
+// The code point of the valid UTF-8 sequence of `length` bytes at p.
+inline std::uint32_t utf8_code_point(const unsigned char* p, std::size_t length) {
     constexpr unsigned char LEAD_BITS[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    char32_t code = p[0] & LEAD_BITS[length];
+    std::uint32_t code = p[0] & LEAD_BITS[length];
     for (std::size_t i = 1; i < length; ++i) code = (code << 6) | (p[i] & 0x3F);
     return code;
+}
+
+// Characters that a terminal or a text renderer acts on instead of showing:
+// the C0 and C1 controls and DEL, the bidirectional formatting characters
+// (which can reorder the rest of a line) and the line and paragraph
+// separators. Every form that shows text from a file to a person writes
+// these as escapes; all of them are below U+10000.
+constexpr bool is_escaped_when_shown(std::uint32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E ||
+           code == 0x200F || (code >= 0x2028 && code <= 0x202E) ||
+           (code >= 0x2066 && code <= 0x2069);
 }
 
 inline bool is_valid_utf8(std::string_view text) {
