@@ -1,12 +1,11 @@
 // vesk diff: every field in which two protocol files differ, in field order,
 // named by the paths that decoder errors use.
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <span>
 #include <variant>
 
+#include "command_output.hpp"
 #include "commands.hpp"
 #include "field_path.hpp"
 #include "load.hpp"
@@ -37,12 +36,12 @@ void put_positions(std::string& out, std::size_t first, std::size_t last) {
 // back as the walk goes in and out.
 class Differ {
 public:
-    explicit Differ(std::FILE* out) : file_(out) {}
+    explicit Differ(const TextSink& sink) : sink_(sink) {}
 
     std::size_t differences() const { return differences_; }
 
-    // False when the output could not be written.
-    bool finish() { return write_out() && std::fflush(file_) == 0; }
+    // False when the sink refused the output.
+    bool finish() { return write_out(); }
 
     void compare(bool a, bool b) {
         if (a != b) scalar_line(a, b);
@@ -197,13 +196,12 @@ private:
     }
 
     bool write_out() {
-        const bool ok = std::fwrite(line_.data(), 1, line_.size(), file_) == line_.size();
+        if (!write_failed_ && !line_.empty()) write_failed_ = !sink_(line_);
         line_.clear();
-        write_failed_ = write_failed_ || !ok;
         return !write_failed_;
     }
 
-    std::FILE* file_;
+    const TextSink& sink_;
     FieldPath path_;
     std::string line_;  // lines not yet written out
     std::size_t differences_ = 0;
@@ -212,18 +210,26 @@ private:
 
 }  // namespace
 
+bool write_diff(const Settings& a, const Settings& b, const TextSink& sink,
+                std::size_t& differences) {
+    Differ differ(sink);
+    differ.compare(a, b);
+    differences = differ.differences();
+    return differ.finish();
+}
+
 int run_diff(const Args& args) {
     Loaded a, b;
     int status;
     if (!load_protocol(args.file, a, status)) return status;
     if (!load_protocol(args.second_file, b, status)) return status;
-    Differ differ(stdout);
-    differ.compare(a.settings, b.settings);
-    if (!differ.finish()) {
-        std::fprintf(stderr, "vesk: cannot write to standard output: %s\n", std::strerror(errno));
-        return EXIT_ERROR;
-    }
-    return differ.differences() == 0 ? EXIT_OK : EXIT_FINDINGS;
+    CommandOutput out(args.output);
+    std::size_t differences = 0;
+    write_diff(
+        a.settings, b.settings, [&](std::string_view piece) { return out.write(piece); },
+        differences);
+    if (const int written = out.finish(); written != EXIT_OK) return written;
+    return differences == 0 ? EXIT_OK : EXIT_FINDINGS;
 }
 
 }  // namespace vesk

@@ -1,7 +1,7 @@
-#include <cstdio>
 #include <string_view>
 #include <variant>
 
+#include "command_output.hpp"
 #include "commands.hpp"
 #include "describe.hpp"
 #include "load.hpp"
@@ -130,10 +130,9 @@ int run_summary(const Args& args) {
     Loaded loaded;
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
-    const std::string text =
-        args.json ? summary_json(loaded.settings) : summary_text(loaded.settings);
-    std::fputs(text.c_str(), stdout);
-    return EXIT_OK;
+    CommandOutput out(args.output);
+    out.write(args.json ? summary_json(loaded.settings) : summary_text(loaded.settings));
+    return out.finish();
 }
 
 }  // namespace vesk

@@ -199,14 +199,3 @@ def test_check_counts_stored_samples_outside_the_range(tmp_path):
     assert result.returncode == 1, result.stderr
     assert (f"{path}: signal 1 (Arbitrary): 3 stored samples outside 0..32767, the first at "
             "position 5 (-3)") in result.stdout.splitlines()
-
-
-@pytest.mark.parametrize("form", [[], ["--json"]], ids=["text", "json"])
-def test_show_reports_output_it_cannot_write(form, tmp_path):
-    path = tmp_path / "p.vesk"
-    every_variant().save(str(path))
-    with open("/dev/full", "wb") as full:
-        result = subprocess.run([vesk_path(), "show", *form, str(path)], stdout=full,
-                                stderr=subprocess.PIPE, text=True, timeout=120, check=False)
-    assert result.returncode == 2
-    assert result.stderr == "vesk: standard output: cannot write: No space left on device\n"
