@@ -35,41 +35,40 @@ def full_output(kind, path):
     return no_room, "File too large"
 
 
-def command_lines(tmp_path, full):
-    p = Protocol()
-    p.set_session_duration(0.01)
-    p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
-    p.set_modulation_source(Channel.A, 9)  # names no signal: check has something to say
-    a, b = saved(p, tmp_path, "a.vesk"), saved(Protocol(), tmp_path, "b.vesk")
-    return {
-        "show": ["show", a],
-        "show --json": ["show", "--json", a],
-        "summary": ["summary", a],
-        "summary --json": ["summary", "--json", a],
-        "check": ["check", a],
-        "export": ["export", a, "--signal", "0"],
-        "export -o": ["export", a, "--signal", "0", "-o", full],
-        "diff": ["diff", a, b],
-        "plot -o -": ["plot", a, "-o", "-"],
-        "plot -o": ["plot", a, "-o", full],
-    }
+# Each command, on a file whose check has something to say; FULL is the full
+# output given to -o.
+COMMANDS = {
+    "show": ["show", "a.vesk"],
+    "show --json": ["show", "--json", "a.vesk"],
+    "summary": ["summary", "a.vesk"],
+    "summary --json": ["summary", "--json", "a.vesk"],
+    "check": ["check", "a.vesk"],
+    "export": ["export", "a.vesk", "--signal", "0"],
+    "export -o": ["export", "a.vesk", "--signal", "0", "-o", "FULL"],
+    "diff": ["diff", "a.vesk", "b.vesk"],
+    "plot -o -": ["plot", "a.vesk", "-o", "-"],
+    "plot -o": ["plot", "a.vesk", "-o", "FULL"],
+}
 
 
 @pytest.mark.parametrize("kind", ["device", "size limit"])
-@pytest.mark.parametrize("command", [
-    "show", "show --json", "summary", "summary --json", "check", "export", "export -o", "diff",
-    "plot -o -", "plot -o"])
+@pytest.mark.parametrize("command", COMMANDS)
 def test_output_that_takes_no_bytes_gives_one_line_and_exit_2(command, kind, tmp_path,
                                                               monkeypatch):
-    monkeypatch.chdir(tmp_path)  # "-" read as a name writes here
+    monkeypatch.chdir(tmp_path)  # and "-" read as a name would be written here
+    p = Protocol()
+    p.set_session_duration(0.01)
+    p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
+    p.set_modulation_source(Channel.A, 9)  # names no signal
+    saved(p, tmp_path, "a.vesk")
+    saved(Protocol(), tmp_path, "b.vesk")
     full = tmp_path / "full.svg"
     before_exec, reason = full_output(kind, full)
-    args = command_lines(tmp_path, full)[command]
-    to_file = "-o" in args and args[-1] == full
+    args = [str(full) if arg == "FULL" else arg for arg in COMMANDS[command]]
+    to_file = args[-1] == str(full)
     with open(tmp_path / "stdout" if to_file else full, "wb") as stdout:
-        result = subprocess.run([vesk_path(), *map(str, args)], stdout=stdout,
-                                stderr=subprocess.PIPE, text=True, timeout=120, check=False,
-                                preexec_fn=before_exec)
+        result = subprocess.run([vesk_path(), *args], stdout=stdout, stderr=subprocess.PIPE,
+                                text=True, timeout=120, check=False, preexec_fn=before_exec)
     name = full if to_file else "standard output"
     assert (result.returncode, result.stderr) == (2, f"vesk: {name}: cannot write: {reason}\n")
 
