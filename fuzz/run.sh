@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the decoder's libFuzzer target with address and undefined-behaviour
-# sanitizers, seeds it with a few encoded protocols and runs it for a bounded
-# time. Prints executions, corpus size and crashes; exits nonzero on any
-# crash, sanitizer report or round-trip mismatch.
+# Builds the libFuzzer target of the decoder and of what the vesk command
+# prints (summary, plot, diff) with address and undefined-behaviour
+# sanitizers, seeds it with a few encoded protocols and pairs of them, and runs
+# it for a bounded time. Prints executions, corpus size and crashes; exits
+# nonzero on any crash, sanitizer report or failed check.
 #   VESK_FUZZ_SECONDS=60   run time in seconds (default 60)
 #   VESK_FUZZ_BUILD=DIR    build and work directory (default build/fuzz)
 #   VESK_FUZZ_FLAGS=...    more compiler flags, e.g. -DPROTOCOLS_NO_AVX512 to
@@ -20,22 +21,29 @@ if ! command -v clang++ >/dev/null; then
 fi
 
 mkdir -p "$build"
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Iprotocols/include
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Iprotocols/include -Ivesk
        -fsanitize=address,undefined -fno-sanitize-recover=all
        -fconstexpr-steps=100000000  # the encoder and text form build lookup tables at compile time
        ${VESK_FUZZ_FLAGS:-})
-library=(protocols/src/*.cpp)
 
-echo "== building the decoder fuzzer ($(clang++ --version | head -n1))"
-clang++ "${flags[@]}" -fsanitize=fuzzer fuzz/decoder_fuzz.cpp "${library[@]}" -o "$build/decoder_fuzz"
-clang++ "${flags[@]}" fuzz/seed_corpus.cpp "${library[@]}" -o "$build/seed_corpus"
+echo "== building the fuzzer ($(clang++ --version | head -n1))"
+# The core and the vesk reader library, each file compiled once, on every core.
+rm -rf "$build/objects"
+mkdir -p "$build/objects/protocols/src" "$build/objects/vesk"
+ls protocols/src/*.cpp vesk/*.cpp | grep -vx 'vesk/main\.cpp' |
+    xargs -P "$(nproc)" -I{} clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c {} \
+        -o "$build/objects/{}.o"
+objects=("$build"/objects/protocols/src/*.o "$build"/objects/vesk/*.o)
+clang++ "${flags[@]}" -fsanitize=fuzzer fuzz/decoder_fuzz.cpp "${objects[@]}" -o "$build/decoder_fuzz"
+clang++ "${flags[@]}" -fsanitize=fuzzer-no-link fuzz/seed_corpus.cpp "${objects[@]}" \
+    -o "$build/seed_corpus"
 
 # A fresh corpus each run keeps the figures comparable; the seeds are kept apart.
 rm -rf "$build/seeds" "$build/corpus" "$build/artifacts"
 mkdir -p "$build/seeds" "$build/corpus" "$build/artifacts"
 "$build/seed_corpus" "$build/seeds"
 
-echo "== fuzzing the decoder for ${seconds} s"
+echo "== fuzzing the decoder and the vesk reader for ${seconds} s"
 status=0
 "$build/decoder_fuzz" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
     -artifact_prefix="$build/artifacts/" "$build/corpus" "$build/seeds" \

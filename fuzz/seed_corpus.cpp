@@ -1,19 +1,20 @@
 // Writes a few encoded protocols into the directory given, as the fuzzer's
 // starting corpus: the default file, one with every kind of signal and the
-// edge values of each wire type, and one per signal kind.
+// edge values of each wire type, and one per signal kind; and pairs of them
+// joined by the fuzzer's pair mark, which it diffs.
 #include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "pair_mark.hpp"
 #include "protocols/encoder.hpp"
 
 using namespace protocols;
 
 namespace {
 
-bool write(const std::string& path, const Settings& settings) {
-    const Bytes bytes = encode_file(settings);
+bool write(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -58,8 +59,23 @@ int main(int argc, char** argv) {
         s.signals = {kinds[i]};
         seeds.emplace_back("signal_kind_" + std::to_string(i), std::move(s));
     }
-    for (const auto& [name, settings] : seeds) {
-        if (!write(dir + "/" + name, settings)) {
+    // Pairs that differ in a signal's kind, in one flag of a fixed-size list,
+    // and in almost everything.
+    Settings flag = every_edge();
+    flag.monitor_trace_visible[0] = true;
+    const std::pair<Settings, Settings> pairs[] = {
+        {seeds[2].second, seeds[3].second}, {every_edge(), flag}, {Settings(), every_edge()}};
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (const auto& [name, settings] : seeds) files.emplace_back(name, encode_file(settings));
+    for (std::size_t i = 0; i < std::size(pairs); ++i) {
+        Bytes joined = encode_file(pairs[i].first);
+        joined.insert(joined.end(), PAIR_MARK.begin(), PAIR_MARK.end());
+        const Bytes second = encode_file(pairs[i].second);
+        joined.insert(joined.end(), second.begin(), second.end());
+        files.emplace_back("pair_" + std::to_string(i), std::move(joined));
+    }
+    for (const auto& [name, bytes] : files) {
+        if (!write(dir + "/" + name, bytes)) {
             std::perror((dir + "/" + name).c_str());
             return 1;
         }

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <variant>
 
+#include "command_output.hpp"
 #include "commands.hpp"
 #include "describe.hpp"
 #include "load.hpp"
@@ -119,9 +119,11 @@ int run_check(const Args& args) {
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
     const std::vector<std::string> problems = find_problems(loaded.settings);
+    CommandOutput out(args.output);
     for (const std::string& problem : problems) {
-        std::printf("%s: %s\n", args.file.c_str(), problem.c_str());
+        out.write(args.file + ": " + problem + "\n");
     }
+    if (const int written = out.finish(); written != EXIT_OK) return written;
     return problems.empty() ? EXIT_OK : EXIT_FINDINGS;
 }
 

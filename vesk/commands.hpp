@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "protocols/settings.hpp"
+#include "protocols/text_form.hpp"
 
 namespace vesk {
 
@@ -14,7 +15,7 @@ struct Args {
     std::string file;
     std::string second_file;              // diff: the file FILE is compared with
     std::optional<std::uint64_t> signal;  // export: --signal N
-    std::string output;  // export, plot, script: -o PATH; empty for standard output
+    std::string output;  // export, plot, script: -o PATH; empty or "-" for standard output
     bool json = false;   // show, summary: --json
 };
 
@@ -32,7 +33,13 @@ std::vector<std::string> find_problems(const protocols::Settings& settings);
 // What `summary` prints, line by line.
 std::string summary_text(const protocols::Settings& settings);
 
-// What `summary --json` prints: the same facts as one JSON document.
+// What `summary --json` prints: the same facts as one JSON document, its
+// signals and channel inputs as lists of flat rows.
 std::string summary_json(const protocols::Settings& settings);
+
+// What `diff` prints, handed to `sink` in pieces, with the number of
+// differences found. False when the sink refused a piece.
+bool write_diff(const protocols::Settings& a, const protocols::Settings& b,
+                const protocols::TextSink& sink, std::size_t& differences);
 
 }  // namespace vesk

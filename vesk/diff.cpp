@@ -2,13 +2,12 @@
 // What a researcher changes (the signals and where each channel input takes
 // its source from) is said in summary's words; everything else is named by
 // the paths that decoder errors use.
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <span>
 #include <variant>
 
+#include "command_output.hpp"
 #include "commands.hpp"
 #include "describe.hpp"
 #include "field_path.hpp"
@@ -40,15 +39,15 @@ void put_positions(std::string& out, std::size_t first, std::size_t last) {
 // cut back as the walk goes in and out.
 class Differ {
 public:
-    Differ(std::FILE* out, const Settings& old_settings, const Settings& new_settings)
-        : file_(out), old_(old_settings), new_(new_settings), old_channels_(channels(old_)) {}
+    Differ(const TextSink& sink, const Settings& old_settings, const Settings& new_settings)
+        : sink_(sink), old_(old_settings), new_(new_settings), old_channels_(channels(old_)) {}
 
     void run() { compare(old_, new_); }
 
     std::size_t differences() const { return differences_; }
 
     // False when the output could not be written.
-    bool finish() { return write_out() && std::fflush(file_) == 0; }
+    bool finish() { return write_out(); }
 
     void compare(bool a, bool b) {
         if (a != b) scalar_line(a, b);
@@ -269,13 +268,12 @@ private:
     }
 
     bool write_out() {
-        const bool ok = std::fwrite(line_.data(), 1, line_.size(), file_) == line_.size();
+        if (!write_failed_ && !line_.empty()) write_failed_ = !sink_(line_);
         line_.clear();
-        write_failed_ = write_failed_ || !ok;
         return !write_failed_;
     }
 
-    std::FILE* file_;
+    const TextSink& sink_;
     const Settings& old_;
     const Settings& new_;
     const std::array<ChannelView, 2> old_channels_;
@@ -287,18 +285,26 @@ private:
 
 }  // namespace
 
+bool write_diff(const Settings& a, const Settings& b, const TextSink& sink,
+                std::size_t& differences) {
+    Differ differ(sink, a, b);
+    differ.run();
+    differences = differ.differences();
+    return differ.finish();
+}
+
 int run_diff(const Args& args) {
     Loaded a, b;
     int status;
     if (!load_protocol(args.file, a, status)) return status;
     if (!load_protocol(args.second_file, b, status)) return status;
-    Differ differ(stdout, a.settings, b.settings);
-    differ.run();
-    if (!differ.finish()) {
-        std::fprintf(stderr, "vesk: cannot write to standard output: %s\n", std::strerror(errno));
-        return EXIT_ERROR;
-    }
-    return differ.differences() == 0 ? EXIT_OK : EXIT_FINDINGS;
+    CommandOutput out(args.output);
+    std::size_t differences = 0;
+    write_diff(
+        a.settings, b.settings, [&](std::string_view piece) { return out.write(piece); },
+        differences);
+    if (const int written = out.finish(); written != EXIT_OK) return written;
+    return differences == 0 ? EXIT_OK : EXIT_FINDINGS;
 }
 
 }  // namespace vesk

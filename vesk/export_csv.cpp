@@ -1,9 +1,7 @@
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <variant>
 
+#include "command_output.hpp"
 #include "commands.hpp"
 #include "describe.hpp"
 #include "load.hpp"
@@ -23,7 +21,7 @@ int fail(const Args& args, const std::string& message) {
 
 // Rows of "time,stored,normalised", written out in blocks: a long session
 // has millions of rows.
-bool write_csv(std::FILE* out, const Samples& samples) {
+void write_csv(CommandOutput& out, const Samples& samples) {
     std::string block = "time_s,stored,normalised\n";
     for (std::size_t i = 0; i < samples.size(); ++i) {
         write_float(block, static_cast<double>(i) / config::SAMPLING_RATE);
@@ -33,14 +31,11 @@ bool write_csv(std::FILE* out, const Samples& samples) {
         write_float(block, samples[i] / config::SAMPLE_SCALE);
         block += '\n';
         if (block.size() >= (1 << 20)) {
-            if (std::fwrite(block.data(), 1, block.size(), out) != block.size()) return false;
+            if (!out.write(block)) return;
             block.clear();
         }
     }
-    if (!block.empty() && std::fwrite(block.data(), 1, block.size(), out) != block.size()) {
-        return false;
-    }
-    return std::fflush(out) == 0;
+    out.write(block);
 }
 
 }  // namespace
@@ -61,24 +56,9 @@ int run_export(const Args& args) {
                               std::string(signal_kind(signals[n])) +
                               " signal; only Arbitrary signals have samples to export");
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
-    std::FILE* out = stdout;
-    if (!args.output.empty()) {
-        file.reset(std::fopen(args.output.c_str(), "w"));
-        if (!file) {
-            std::fprintf(stderr, "vesk: %s: cannot write: %s\n", args.output.c_str(),
-                         std::strerror(errno));
-            return EXIT_ERROR;
-        }
-        out = file.get();
-    }
-    if (!write_csv(out, arbitrary->samples)) {
-        std::fprintf(stderr, "vesk: %s: cannot write: %s\n",
-                     args.output.empty() ? "standard output" : args.output.c_str(),
-                     std::strerror(errno));
-        return EXIT_ERROR;
-    }
-    return EXIT_OK;
+    CommandOutput out(args.output);
+    write_csv(out, arbitrary->samples);
+    return out.finish();
 }
 
 }  // namespace vesk

@@ -78,9 +78,12 @@ drives its two amplitude inputs and its modulation input) and one line per
 signal.
 
 options:
-  --json  print the same facts as one JSON document (see docs/vesk.md)
+  --json  print the same facts as one JSON document, its signals and channel
+          inputs as lists of flat rows that a data frame takes as they are
+          (see docs/vesk.md)
 
-Exit status: 0 shown; 2 the file cannot be read or is not a valid protocol file.
+Exit status: 0 shown; 2 the file cannot be read or is not a valid protocol
+file, or the output cannot be written.
 )"},
     {"check", run_check, false, R"(usage: vesk check FILE
 
@@ -94,7 +97,7 @@ Reports, one line each, "FILE: problem" for:
   - a channel's coil position or coil setting position out of range
 
 Exit status: 0 nothing to report; 1 problems reported; 2 the file cannot be
-read or is not a valid protocol file.
+read or is not a valid protocol file, or the output cannot be written.
 )"},
     {"export", run_export, true, R"(usage: vesk export FILE --signal N [-o OUTPUT]
 
@@ -106,7 +109,8 @@ CSV, one row per sample after the header "time_s,stored,normalised":
 
 options:
   --signal N         the signal to export (required)
-  -o, --output PATH  write to PATH instead of standard output
+  -o, --output PATH  write to PATH instead of standard output ("-" for
+                     standard output)
 
 Exit status: 0 written; 2 usage error, unreadable or invalid file, signal N
 missing or not an arbitrary signal, or the output cannot be written.
@@ -132,8 +136,9 @@ equal, -0.0 and 0.0 differ. Samples are never listed: one line gives how many
 differ, the first and last position with its time, and the largest difference
 (new - old) as a stored value and normalised (/ 32767.0).
 
-Exit status: 0 the records are identical; 1 they differ; 2 usage error, or a
-file cannot be read or is not a valid protocol file.
+Exit status: 0 the records are identical; 1 they differ; 2 usage error, a
+file cannot be read or is not a valid protocol file, or the output cannot be
+written.
 )",
      OutputOption::None, 2},
     {"plot", run_plot, false, R"(usage: vesk plot FILE -o OUT.svg
@@ -154,7 +159,8 @@ Signal values are drawn on a 0..1 scale; values outside it are drawn at its
 edge.
 
 options:
-  -o, --output PATH  the SVG file to write (required)
+  -o, --output PATH  the SVG file to write (required): a name ending in .svg,
+                     or "-" for standard output
 
 Exit status: 0 written; 2 usage error, unreadable or invalid file, or the
 output cannot be written.

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <variant>
 
+#include "command_output.hpp"
 #include "commands.hpp"
 #include "describe.hpp"
 #include "load.hpp"
@@ -20,11 +21,6 @@ namespace vesk {
 using namespace protocols;
 
 namespace {
-
-int cannot_write(const std::string& path, int error) {
-    std::fprintf(stderr, "vesk: %s: cannot write: %s\n", path.c_str(), std::strerror(error));
-    return EXIT_ERROR;
-}
 
 // The stored codes of every arbitrary signal that the plan loads, by position.
 bool write_samples(int fd, const Settings& settings, const std::vector<std::uint64_t>& signals) {

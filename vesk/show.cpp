@@ -1,8 +1,4 @@
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <string_view>
-
+#include "command_output.hpp"
 #include "commands.hpp"
 #include "load.hpp"
 #include "protocols/json_form.hpp"
@@ -16,24 +12,21 @@ namespace {
 // the output, which for a long session runs to hundreds of megabytes.
 constexpr std::size_t OUTPUT_PIECE = std::size_t{1} << 20;
 
-bool write_out(std::string_view piece) {
-    return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();
-}
-
 }  // namespace
 
 int run_show(const Args& args) {
     Loaded loaded;
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
-    const bool whole =
-        args.json ? protocols::write_json_in_pieces(loaded.settings, OUTPUT_PIECE, write_out)
-                  : protocols::write_text_in_pieces(loaded.settings, OUTPUT_PIECE, write_out);
-    if (!whole || !write_out("\n") || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "vesk: standard output: cannot write: %s\n", std::strerror(errno));
-        return EXIT_ERROR;
+    CommandOutput out(args.output);
+    const protocols::TextSink write = [&](std::string_view piece) { return out.write(piece); };
+    if (args.json) {
+        protocols::write_json_in_pieces(loaded.settings, OUTPUT_PIECE, write);
+    } else {
+        protocols::write_text_in_pieces(loaded.settings, OUTPUT_PIECE, write);
     }
-    return EXIT_OK;
+    out.write("\n");
+    return out.finish();
 }
 
 }  // namespace vesk
