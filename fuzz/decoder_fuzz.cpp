@@ -38,9 +38,13 @@ namespace {
 void check_output(const char* what, std::string_view text) {
     if (text.empty() || text.back() != '\n') fail(what, text);
     if (!protocols::is_valid_utf8(text)) fail(what, text);
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && c != '\n') || byte == 0x7F) fail(what, text);
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        const std::size_t length = protocols::utf8_sequence_length(p, end);
+        const std::uint32_t code = protocols::utf8_code_point(p, length);
+        if (code != '\n' && protocols::is_escaped_when_shown(code)) fail(what, text);
+        p += length;
     }
 }
 

@@ -36,11 +36,11 @@ def after(output: str, start: str, end: str = "\n") -> str:
 def plot_heading(svg: str) -> str:
     texts = [e.text for e in ET.fromstring(svg).iter("{http://www.w3.org/2000/svg}text")]
     quoted = after(next(t for t in texts if t.startswith("Channel A")), " coil 0 ", ", setting 0")
-    if not quoted.endswith("\u2026"):
+    if not quoted.endswith('\u2026"'):
         return json.loads(quoted)
-    # Cut to fit the heading: the start it keeps, less an escape cut in two.
-    shown = json.loads(re.sub(r"\\(u[0-9a-f]{0,3})?$", "", quoted[:-1]) + '"')
-    assert len(shown) >= 12 and NAME.startswith(shown), quoted
+    # Cut to fit the heading, between escapes: the start it keeps.
+    shown = json.loads(quoted[:-2] + '"')
+    assert len(shown) >= 8 and NAME.startswith(shown), quoted
     return NAME
 
 
