@@ -11,6 +11,7 @@ import subprocess
 import numpy as np
 import pytest
 from revevu import Channel, Coil, Protocol
+from conftest import FULL_DEVICE, own_char_device
 from vesk_tool import vesk_path
 
 VARIANTS = ["Constant", "Sine", "Ramp", "MixedSignal", "Arbitrary"]
@@ -205,7 +206,7 @@ def test_check_counts_stored_samples_outside_the_range(tmp_path):
 def test_show_reports_output_it_cannot_write(form, tmp_path):
     path = tmp_path / "p.vesk"
     every_variant().save(str(path))
-    with open("/dev/full", "wb") as full:
+    with open(own_char_device(tmp_path / "full", FULL_DEVICE), "wb") as full:
         result = subprocess.run([vesk_path(), "show", *form, str(path)], stdout=full,
                                 stderr=subprocess.PIPE, text=True, timeout=120, check=False)
     assert result.returncode == 2
