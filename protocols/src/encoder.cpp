@@ -170,13 +170,7 @@ void encode_into(const T& value, Bytes& out) {
 void serialize(const Settings& value, Bytes& out) {
     encode_into(value, out);
 }
-void serialize(const MachineConfig& value, Bytes& out) {
-    encode_into(value, out);
-}
 void serialize(const Coil& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const LCSetting& value, Bytes& out) {
     encode_into(value, out);
 }
 void serialize(const ChannelSettings& value, Bytes& out) {
@@ -186,15 +180,6 @@ void serialize(const SignalSourceSelection& value, Bytes& out) {
     encode_into(value, out);
 }
 void serialize(const Signal& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const ConstantSignalParams& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const SineSignalParams& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const RampSignalParams& value, Bytes& out) {
     encode_into(value, out);
 }
 void serialize(const MixedSignalParams& value, Bytes& out) {
