@@ -31,6 +31,10 @@ struct TuningRow {
     bool kept;
 };
 
+void PrintTo(const TuningRow& row, std::ostream* os) {
+    *os << row.capacitance;
+}
+
 class TuningTable : public ::testing::TestWithParam<TuningRow> {};
 
 TEST_P(TuningTable, GivesTicksAndCarrierFrequency) {

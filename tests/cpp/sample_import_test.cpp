@@ -41,6 +41,10 @@ struct QuantiseCase {
     std::int16_t stored;
 };
 
+void PrintTo(const QuantiseCase& c, std::ostream* os) {
+    *os << c.normalised;
+}
+
 class ImportQuantise : public ::testing::TestWithParam<QuantiseCase> {};
 
 // Each value at every position of whole blocks and the tail.
@@ -63,6 +67,10 @@ struct FaultCase {
     double value;
     SampleFault fault;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.value;
+}
 
 class ImportFault : public ::testing::TestWithParam<FaultCase> {};
 
@@ -98,6 +106,10 @@ struct PairCase {
     double second;
     SampleFault fault;
 };
+
+void PrintTo(const PairCase& c, std::ostream* os) {
+    *os << c.first << " at " << c.first_at << ", " << c.second << " at " << c.second_at;
+}
 
 class ImportFirstOffender : public ::testing::TestWithParam<PairCase> {};
 
@@ -154,6 +166,10 @@ struct StrideCase {
     std::ptrdiff_t step;   // in elements of the backing array; may be 0 or negative
     std::size_t misalign;  // bytes by which the backing data is shifted
 };
+
+void PrintTo(const StrideCase& c, std::ostream* os) {
+    *os << "step " << c.step << ", misaligned by " << c.misalign;
+}
 
 class ImportStrided : public ::testing::TestWithParam<StrideCase> {};
 

@@ -16,6 +16,10 @@ struct CountCase {
     std::uint64_t samples;
 };
 
+void PrintTo(const CountCase& c, std::ostream* os) {
+    *os << c.duration;
+}
+
 class SampleCount : public ::testing::TestWithParam<CountCase> {};
 
 TEST_P(SampleCount, IsCeilingOfDurationTimesRate) {
@@ -36,6 +40,10 @@ struct QuantiseCase {
     double normalised;
     std::int16_t stored;
 };
+
+void PrintTo(const QuantiseCase& c, std::ostream* os) {
+    *os << c.normalised;
+}
 
 class Quantise : public ::testing::TestWithParam<QuantiseCase> {};
 
