@@ -14,12 +14,17 @@
 // reading, or an O_PATH handle) is listed as "close(read-only)".
 // revevu_fault_refuse_tmpfile(errno), armed or not, makes every O_TMPFILE open
 // fail with `errno` (0: no longer), as a file system without unnamed files does.
+// revevu_fault_refuse_links(errno) likewise makes every linkat fail, as where
+// /proc is missing and the process may not link from a descriptor.
+// REVEVU_FAULT_SHRINK_MAPPED=PATH in the environment: mapping that file cuts
+// it to half its length, as if another process truncated it meanwhile.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -41,6 +46,7 @@ int mode = kFailWithErrno;
 char fail_name[64];
 bool struck = false;
 std::atomic<int> tmpfile_errno{0};
+std::atomic<int> link_errno{0};
 char trace[8192];
 std::size_t trace_length = 0;
 
@@ -142,6 +148,10 @@ __attribute__((visibility("default"))) void revevu_fault_refuse_tmpfile(int erro
     tmpfile_errno = error_number;
 }
 
+__attribute__((visibility("default"))) void revevu_fault_refuse_links(int error_number) {
+    link_errno = error_number;
+}
+
 __attribute__((visibility("default"))) int revevu_fault_disarm() {
     armed = false;
     return counted.load();
@@ -207,8 +217,6 @@ REVEVU_FORWARD(int, renameat, (int from_dir, const char* from, int to_dir, const
 REVEVU_FORWARD(int, renameat2,
                (int from_dir, const char* from, int to_dir, const char* to, unsigned flags),
                (from_dir, from, to_dir, to, flags))
-REVEVU_FORWARD(int, linkat, (int from_dir, const char* from, int to_dir, const char* to, int flags),
-               (from_dir, from, to_dir, to, flags))
 REVEVU_FORWARD(int, unlink, (const char* path), (path))
 REVEVU_FORWARD(int, unlinkat, (int dir, const char* path, int flags), (dir, path, flags))
 REVEVU_FORWARD(int, fchmod, (int fd, mode_t permissions), (fd, permissions))
@@ -232,6 +240,35 @@ REVEVU_FORWARD(int, access, (const char* path, int how), (path, how))
 REVEVU_FORWARD(int, faccessat, (int dir, const char* path, int how, int flags),
                (dir, path, how, flags))
 REVEVU_FORWARD(int, ftruncate, (int fd, off_t length), (fd, length))
+
+__attribute__((visibility("default"))) int linkat(int from_dir, const char* from, int to_dir,
+                                                  const char* to, int flags) {
+    if (strikes("linkat")) return refuse<int>();
+    if (link_errno.load() != 0) {
+        errno = link_errno.load();
+        return -1;
+    }
+    using Linkat = int (*)(int, const char*, int, const char*, int);
+    static const auto next = real<Linkat>("linkat");
+    return next(from_dir, from, to_dir, to, flags);
+}
+
+// With REVEVU_FAULT_SHRINK_MAPPED naming a file, mapping that file cuts it to
+// half its length at once, as another process truncating it while it is read.
+__attribute__((visibility("default"))) void* mmap(void* address, size_t length, int protection,
+                                                  int flags, int fd, off_t offset) {
+    using Mmap = void* (*)(void*, size_t, int, int, int, off_t);
+    static const auto next = real<Mmap>("mmap");
+    void* const mapped = next(address, length, protection, flags, fd, offset);
+    const char* const shrunk = getenv("REVEVU_FAULT_SHRINK_MAPPED");
+    struct stat target {};
+    struct stat file {};
+    if (mapped != MAP_FAILED && shrunk != nullptr && ::stat(shrunk, &target) == 0 &&
+        ::fstat(fd, &file) == 0 && file.st_dev == target.st_dev && file.st_ino == target.st_ino) {
+        static_cast<void>(::truncate(shrunk, file.st_size / 2));
+    }
+    return mapped;
+}
 
 __attribute__((visibility("default"))) char* realpath(const char* path, char* resolved) {
     if (strikes("realpath")) {

@@ -99,8 +99,10 @@ private:
     FileBytes read_;
 };
 
-// Whether `settings` encodes to exactly `file`: encoded in pieces, each
-// compared as it comes, so that no second copy of the file is made.
+}  // namespace
+
+// Encoded in pieces, each compared as it comes, so that no second copy of the
+// file is made.
 bool reencodes_to(const protocols::Settings& settings, std::span<const std::uint8_t> file) {
     std::size_t compared = 0;
     const bool whole = protocols::encode_file_in_pieces(
@@ -114,8 +116,6 @@ bool reencodes_to(const protocols::Settings& settings, std::span<const std::uint
         });
     return whole && compared == file.size();
 }
-
-}  // namespace
 
 bool load_protocol(const std::string& path, Loaded& out, int& exit_status) {
     FileContents file;

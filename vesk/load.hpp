@@ -1,6 +1,8 @@
 // Reading a protocol file from disk into a record, with one-line errors.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "protocols/settings.hpp"
@@ -21,5 +23,10 @@ struct Loaded {
 // Reads and decodes `path`. On failure prints "vesk: PATH: ..." to standard
 // error and returns false with `exit_status` set.
 bool load_protocol(const std::string& path, Loaded& out, int& exit_status);
+
+// Whether `settings` encodes to exactly `file`: the check load_protocol makes
+// of every record it decodes, which fails only if the decoder is not the
+// encoder's exact inverse.
+bool reencodes_to(const protocols::Settings& settings, std::span<const std::uint8_t> file);
 
 }  // namespace vesk

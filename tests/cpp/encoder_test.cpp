@@ -8,6 +8,8 @@
 #include <limits>
 #include <string>
 
+#include "param_name.hpp"
+
 namespace protocols {
 namespace {
 
@@ -42,6 +44,10 @@ struct VarintCase {
     const char* hex;
 };
 
+void PrintTo(const VarintCase& c, std::ostream* os) {
+    *os << c.value;
+}
+
 class Varint : public ::testing::TestWithParam<VarintCase> {};
 
 TEST_P(Varint, IsShortestLeb128) {
@@ -57,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
                       VarintCase{128, "80 01"}, VarintCase{300, "AC 02"},
                       VarintCase{16383, "FF 7F"}, VarintCase{16384, "80 80 01"},
                       VarintCase{std::uint64_t{1} << 63, "80 80 80 80 80 80 80 80 80 01"},
-                      VarintCase{U64_MAX, "FF FF FF FF FF FF FF FF FF 01"}));
+                      VarintCase{U64_MAX, "FF FF FF FF FF FF FF FF FF 01"}),
+    [](const auto& info) { return "value_" + param_name::number(info.param.value); });
 
 TEST(VarintLength, GrowsByOneByteAtEverySevenBitBoundary) {
     for (unsigned groups = 1; groups <= 9; ++groups) {

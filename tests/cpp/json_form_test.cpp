@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "param_name.hpp"
 #include "protocols/text_form.hpp"
 
 namespace protocols {
@@ -26,6 +27,10 @@ struct Escaped {
     std::string_view text;
     std::string_view json;
 };
+
+void PrintTo(const Escaped& e, std::ostream* os) {
+    *os << testing::PrintToString(std::string(e.text));
+}
 
 class JsonString : public testing::TestWithParam<Escaped> {};
 
@@ -65,7 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Escaped{"\xC3", R"("\ufffd")"},
                     Escaped{"\xED\xA0\x80", R"("\ufffd\ufffd\ufffd")"},  // a surrogate
                     Escaped{"\xC0\x80", R"("\ufffd\ufffd")"},            // an overlong NUL
-                    Escaped{"</script>", R"("</script>")"}));
+                    Escaped{"</script>", R"("</script>")"}),
+    [](const auto& info) { return param_name::text(info.param.text); });
 
 std::string json_float(double value) {
     std::string out;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "param_name.hpp"
 #include "protocols/log.hpp"
 #include "protocols/text_form.hpp"
 
@@ -30,6 +31,10 @@ struct TuningRow {
     bool kept;
 };
 
+void PrintTo(const TuningRow& row, std::ostream* os) {
+    *os << row.capacitance;
+}
+
 class TuningTable : public ::testing::TestWithParam<TuningRow> {};
 
 TEST_P(TuningTable, GivesTicksAndCarrierFrequency) {
@@ -48,18 +53,19 @@ TEST_P(TuningTable, GivesTicksAndCarrierFrequency) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Inductance150Max40, TuningTable,
-                         ::testing::Values(TuningRow{47.0, 83, 60.24096385542169, false},
-                                           TuningRow{68.0, 100, 50.0, false},
-                                           TuningRow{100.0, 122, 40.983606557377044, false},
-                                           TuningRow{105.5, 125, 40.0,
-                                                     true},  // equal to the maximum
-                                           TuningRow{150.0, 149, 33.557046979865774, true},
-                                           TuningRow{220.0, 180, 27.77777777777778, true},
-                                           TuningRow{330.0, 221, 22.624434389140273, true},
-                                           TuningRow{470.0, 264, 18.93939393939394, true},
-                                           TuningRow{680.0, 317, 15.772870662460567, true},
-                                           TuningRow{1000.0, 385, 12.987012987012989, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Inductance150Max40, TuningTable,
+    ::testing::Values(TuningRow{47.0, 83, 60.24096385542169, false},
+                      TuningRow{68.0, 100, 50.0, false},
+                      TuningRow{100.0, 122, 40.983606557377044, false},
+                      TuningRow{105.5, 125, 40.0, true},  // equal to the maximum
+                      TuningRow{150.0, 149, 33.557046979865774, true},
+                      TuningRow{220.0, 180, 27.77777777777778, true},
+                      TuningRow{330.0, 221, 22.624434389140273, true},
+                      TuningRow{470.0, 264, 18.93939393939394, true},
+                      TuningRow{680.0, 317, 15.772870662460567, true},
+                      TuningRow{1000.0, 385, 12.987012987012989, true}),
+    [](const auto& info) { return "capacitance_" + param_name::number(info.param.capacitance); });
 
 // ---------------------------------------------------------------------------
 // Order of the kept settings, and what is stored besides them.

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "param_name.hpp"
 #include "protocols/signals.hpp"
 
 namespace protocols {
@@ -40,6 +41,10 @@ struct QuantiseCase {
     std::int16_t stored;
 };
 
+void PrintTo(const QuantiseCase& c, std::ostream* os) {
+    *os << c.normalised;
+}
+
 class ImportQuantise : public ::testing::TestWithParam<QuantiseCase> {};
 
 // Each value at every position of whole blocks and the tail.
@@ -55,12 +60,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(QuantiseCase{0.0, 0}, QuantiseCase{1.0, 32767}, QuantiseCase{0.5, 16384},
                       QuantiseCase{0.25, 8192}, QuantiseCase{0.75, 24575}, QuantiseCase{0.1, 3277},
                       QuantiseCase{1e-05, 0}, QuantiseCase{0.5 / 32767.0, 1}, QuantiseCase{-0.0, 0},
-                      QuantiseCase{std::numeric_limits<double>::denorm_min(), 0}));
+                      QuantiseCase{std::numeric_limits<double>::denorm_min(), 0}),
+    [](const auto& info) { return "value_" + param_name::number(info.param.normalised); });
 
 struct FaultCase {
     double value;
     SampleFault fault;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.value;
+}
 
 class ImportFault : public ::testing::TestWithParam<FaultCase> {};
 
@@ -86,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{-1e-300, SampleFault::BelowZero},
                       FaultCase{2.0, SampleFault::AboveOne}, FaultCase{kInf, SampleFault::AboveOne},
                       FaultCase{std::nextafter(1.0, 2.0), SampleFault::AboveOne},
-                      FaultCase{1e300, SampleFault::AboveOne}));
+                      FaultCase{1e300, SampleFault::AboveOne}),
+    [](const auto& info) { return "value_" + param_name::number(info.param.value); });
 
 struct PairCase {
     std::size_t first_at;
@@ -95,6 +106,10 @@ struct PairCase {
     double second;
     SampleFault fault;
 };
+
+void PrintTo(const PairCase& c, std::ostream* os) {
+    *os << c.first << " at " << c.first_at << ", " << c.second << " at " << c.second_at;
+}
 
 class ImportFirstOffender : public ::testing::TestWithParam<PairCase> {};
 
@@ -116,8 +131,14 @@ INSTANTIATE_TEST_SUITE_P(Order, ImportFirstOffender,
                                            PairCase{511, kInf, 512, -1.0, SampleFault::AboveOne},
                                            PairCase{100, -1.0, 1200, kInf, SampleFault::BelowZero},
                                            PairCase{1535, 3.0, 1536, -3.0, SampleFault::AboveOne},
-                                           PairCase{1540, -3.0, 1541, 3.0,
-                                                    SampleFault::BelowZero}));
+                                           PairCase{1540, -3.0, 1541, 3.0, SampleFault::BelowZero}),
+                         [](const auto& info) {
+                             const PairCase& c = info.param;
+                             return "at" + param_name::number(c.first_at) + "_" +
+                                    param_name::number(c.first) + "_at" +
+                                    param_name::number(c.second_at) + "_" +
+                                    param_name::number(c.second);
+                         });
 
 // The fast pass and the exact pass must agree: a block with a fault stops the
 // import even when the values around the offender are all fine.
@@ -146,6 +167,10 @@ struct StrideCase {
     std::size_t misalign;  // bytes by which the backing data is shifted
 };
 
+void PrintTo(const StrideCase& c, std::ostream* os) {
+    *os << "step " << c.step << ", misaligned by " << c.misalign;
+}
+
 class ImportStrided : public ::testing::TestWithParam<StrideCase> {};
 
 // Reads element i at data + i * stride, in index order, aligned or not.
@@ -172,7 +197,12 @@ TEST_P(ImportStrided, ReadsInIndexOrder) {
 INSTANTIATE_TEST_SUITE_P(Layouts, ImportStrided,
                          ::testing::Values(StrideCase{1, 0}, StrideCase{1, 1}, StrideCase{1, 4},
                                            StrideCase{2, 0}, StrideCase{3, 3}, StrideCase{-1, 0},
-                                           StrideCase{-2, 5}, StrideCase{0, 0}, StrideCase{0, 2}));
+                                           StrideCase{-2, 5}, StrideCase{0, 0}, StrideCase{0, 2}),
+                         [](const auto& info) {
+                             return "step" +
+                                    param_name::number(static_cast<double>(info.param.step)) +
+                                    "_misalign" + param_name::number(info.param.misalign);
+                         });
 
 TEST(ImportSamples, StridedOffenderIsFoundInIndexOrder) {
     std::vector<double> backing(2 * kLength, 0.5);

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include "param_name.hpp"
+
 namespace protocols {
 namespace {
 
@@ -13,6 +15,10 @@ struct CountCase {
     double duration;
     std::uint64_t samples;
 };
+
+void PrintTo(const CountCase& c, std::ostream* os) {
+    *os << c.duration;
+}
 
 class SampleCount : public ::testing::TestWithParam<CountCase> {};
 
@@ -27,12 +33,17 @@ INSTANTIATE_TEST_SUITE_P(
                       CountCase{0.0002, 1}, CountCase{1e-300, 1},
                       CountCase{3.6893488147419103e15, U64_MAX},  // 2^64 samples
                       CountCase{1e300, U64_MAX},
-                      CountCase{std::numeric_limits<double>::infinity(), U64_MAX}));
+                      CountCase{std::numeric_limits<double>::infinity(), U64_MAX}),
+    [](const auto& info) { return "duration_" + param_name::number(info.param.duration); });
 
 struct QuantiseCase {
     double normalised;
     std::int16_t stored;
 };
+
+void PrintTo(const QuantiseCase& c, std::ostream* os) {
+    *os << c.normalised;
+}
 
 class Quantise : public ::testing::TestWithParam<QuantiseCase> {};
 
@@ -47,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                       QuantiseCase{1e-05, 0}, QuantiseCase{0.5 / 32767.0, 1}, QuantiseCase{-0.0, 0},
                       // Outside the range callers allow: saturation, not overflow.
                       QuantiseCase{2.0, 32767}, QuantiseCase{-2.0, -32768},
-                      QuantiseCase{std::nan(""), 0}));
+                      QuantiseCase{std::nan(""), 0}),
+    [](const auto& info) { return "value_" + param_name::number(info.param.normalised); });
 
 }  // namespace
 }  // namespace protocols

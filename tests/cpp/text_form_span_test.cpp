@@ -54,6 +54,10 @@ struct MeasuredCase {
     bool ascii;
 };
 
+void PrintTo(const MeasuredCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class MeasuredTextForm : public ::testing::TestWithParam<MeasuredCase> {};
 
 // Written into a buffer of exactly the measured length (a byte past it would

@@ -10,6 +10,8 @@
 #include <regex>
 #include <string>
 
+#include "param_name.hpp"
+
 namespace protocols {
 namespace {
 
@@ -35,6 +37,10 @@ void PrintTo(const FloatCase& c, std::ostream* os) {
     *os << c.text;
 }
 
+std::string float_case_name(const ::testing::TestParamInfo<FloatCase>& info) {
+    return "value_" + param_name::number(info.param.value);
+}
+
 class FloatText : public ::testing::TestWithParam<FloatCase> {};
 
 TEST_P(FloatText, IsLaidOut) {
@@ -45,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(Specials, FloatText,
                          ::testing::Values(FloatCase{0.0, "0.0"}, FloatCase{-0.0, "-0.0"},
                                            FloatCase{std::nan(""), "NaN"},
                                            FloatCase{-std::nan(""), "NaN"}, FloatCase{INF, "inf"},
-                                           FloatCase{-INF, "-inf"}));
+                                           FloatCase{-INF, "-inf"}),
+                         float_case_name);
 
 INSTANTIATE_TEST_SUITE_P(
     PlainOrExponentSwitch, FloatText,
@@ -55,14 +62,16 @@ INSTANTIATE_TEST_SUITE_P(
                       FloatCase{0.00012345, "0.00012345"}, FloatCase{1e15, "1000000000000000.0"},
                       FloatCase{9999999999999998.0, "9999999999999998.0"}, FloatCase{1e16, "1e16"},
                       FloatCase{-1.5e16, "-1.5e16"}, FloatCase{1e21, "1e21"},
-                      FloatCase{1.2345e100, "1.2345e100"}));
+                      FloatCase{1.2345e100, "1.2345e100"}),
+    float_case_name);
 
 INSTANTIATE_TEST_SUITE_P(PlainDigits, FloatText,
                          ::testing::Values(FloatCase{0.1, "0.1"}, FloatCase{0.3, "0.3"},
                                            FloatCase{60.0, "60.0"}, FloatCase{-1.5, "-1.5"},
                                            FloatCase{123456.789, "123456.789"},
                                            FloatCase{22.624434389140273, "22.624434389140273"},
-                                           FloatCase{0.1 + 0.2, "0.30000000000000004"}));
+                                           FloatCase{0.1 + 0.2, "0.30000000000000004"}),
+                         float_case_name);
 
 INSTANTIATE_TEST_SUITE_P(
     Extremes, FloatText,
@@ -70,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"},
                       FloatCase{2.225073858507201e-308, "2.225073858507201e-308"},  // subnormal
                       FloatCase{1.7976931348623157e308, "1.7976931348623157e308"},
-                      FloatCase{-1.7976931348623157e308, "-1.7976931348623157e308"}));
+                      FloatCase{-1.7976931348623157e308, "-1.7976931348623157e308"}),
+    float_case_name);
 
 TEST(FloatText, RoundTripsInTheRightFormForRandomValues) {
     const std::regex exponent_form(R"(-?[1-9](\.[0-9]*[1-9])?e-?[1-9][0-9]*)");

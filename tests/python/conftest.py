@@ -7,6 +7,8 @@ from __future__ import annotations
 import contextlib
 import math
 import os
+import shutil
+import stat
 import subprocess
 import sys
 import textwrap
@@ -18,6 +20,7 @@ import revevu
 from revevu import Protocol
 
 U64_MAX = 2**64 - 1
+REPO = Path(__file__).resolve().parents[2]
 
 
 def pytest_configure(config):
@@ -55,6 +58,39 @@ def quantise(x: float) -> int:
 def os_error_message(code: int, kind: str) -> str:
     """The PanicException text of a file operation that failed with error number `code`."""
     return UNWRAP + f'Os {{ code: {code}, kind: {kind}, message: "{os.strerror(code)}" }}'
+
+
+NULL_DEVICE, FULL_DEVICE = 3, 7  # minor numbers of the memory devices (major 1)
+
+
+def own_char_device(path, minor: int) -> str:
+    """A character device node made at `path` (in the test's own folder), so
+    that no test writes the machine's devices; skips where none can be made
+    (not root) or opened (a file system mounted without devices)."""
+    try:
+        os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, minor))
+        with open(path, "wb"):
+            pass
+    except OSError as error:
+        pytest.skip(f"no device node of the test's own here: {error}")
+    return str(path)
+
+
+@pytest.fixture(scope="session")
+def fault_shim(tmp_path_factory):
+    # Built beforehand (reliability/build_fault_shim.sh) where the tests run
+    # without a compiler, as against an installed wheel.
+    prebuilt = os.environ.get("REVEVU_FAULT_SHIM")
+    if prebuilt:
+        return prebuilt
+    if not (shutil.which("g++") or shutil.which("c++")):
+        pytest.skip("no C++ compiler to build the fault-injection library (or set REVEVU_FAULT_SHIM)")
+    builder = os.path.join(REPO, "reliability", "build_fault_shim.sh")
+    if not os.path.exists(builder):
+        pytest.skip("reliability/ is not in this tree")
+    out = str(tmp_path_factory.mktemp("shim") / "fault_shim.so")
+    subprocess.run([builder, out], check=True)
+    return out
 
 
 def _find_panic_exception() -> type:

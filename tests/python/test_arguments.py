@@ -273,7 +273,24 @@ class Truthy:
         return True
 
 
-@pytest.mark.parametrize("value", [0, 1, None, "yes", 1.0, Truthy(), Channel.A])
+class ModuleNotText:
+    """A type whose __module__ is no str cannot be NumPy's bool."""
+
+
+ModuleNotText.__module__ = 42
+
+
+class _ModuleRaises(type):
+    @property
+    def __module__(cls):
+        raise RuntimeError("no module")
+
+
+class ModuleRaises(metaclass=_ModuleRaises):
+    pass
+
+
+@pytest.mark.parametrize("value", [0, 1, None, "yes", 1.0, Truthy(), Channel.A, ModuleNotText(), ModuleRaises()])
 def test_bool_parameter_refuses_everything_else(protocol, value):
     with unchanged(protocol):
         with pytest.raises(TypeError) as caught:

@@ -1,9 +1,11 @@
 """All-or-nothing calls and the borrow counter: a failed call changes nothing,
 and a call back into a protocol that is in use fails cleanly."""
 
+import os
+
 import pytest
 
-from conftest import PanicException, unchanged
+from conftest import PanicException, run_python, unchanged
 from revevu import Channel, Coil, Protocol
 
 # Every way a call can fail after binding, one or more per method.
@@ -130,3 +132,33 @@ def test_protocols_are_freed():
     del extra
     gc.collect()
     assert sys.getrefcount(Protocol) == before
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's allocator does not return to a limit on address space")
+def test_memory_exhausted_inside_a_call_is_memory_error_and_changes_nothing():
+    """The samples of a long signal cannot be had (an address-space limit, in
+    a child): MemoryError, and the protocol takes the signal once memory is back."""
+    result = run_python(
+        """
+        import resource
+        import numpy as np
+        from revevu import Protocol
+        p = Protocol()
+        p.set_session_duration(1800.0)
+        samples = np.full(p.get_num_samples(), 0.5)  # the stored samples take 18 MB more
+        with open("/proc/self/status") as status:
+            used = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (used + 8 * 2**20, hard))
+        try:
+            p.add_arbitrary_signal(samples)
+            print("added")
+        except BaseException as error:
+            print(type(error).__name__)
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print(p.add_arbitrary_signal(samples))
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError", "0"]

@@ -216,6 +216,8 @@ def test_read_only_directory(tmp_path, unprivileged_ids):
 def test_file_size_limit_keeps_the_old_file(tmp_path):
     # A child process with a 100-byte file size limit: the write fails with
     # EFBIG (SIGXFSZ ignored), and the existing target must stay as it was.
+    # Only the soft limit, lifted again, so that a build with coverage
+    # counters can still write them when the child ends.
     target = tmp_path / "big.vesk"
     target.write_bytes(b"previous protocol")
     result = run_python(
@@ -223,12 +225,14 @@ def test_file_size_limit_keeps_the_old_file(tmp_path):
         import resource, signal
         from revevu import Protocol
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
+        soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (100, hard))
         p = Protocol()
         try:
             p.save({str(target)!r})
         except BaseException as error:
             print(type(error).__name__, str(error), sep="|")
+        resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
         print(p.add_constant_signal(1.0))
         """
     )

@@ -29,10 +29,10 @@ import pytest
 
 import revevu
 import reliability_helpers as rh
+from conftest import FULL_DEVICE, NULL_DEVICE, own_char_device
 from reliability_helpers import UNWRAP, check_save, os_error_message, run_python, scripted_protocol
 
 OLD = b"an older protocol file\n"
-REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 FAULTS = {"injected": 0}
 
 
@@ -100,41 +100,23 @@ def test_no_space_left_on_a_small_tmpfs(work, existing):
 
 
 @contextlib.contextmanager
-def device_target(directory, name, major_minor, fallback):
-    """A character device node at directory/name, or a link to `fallback`.
-
-    The link is watched: if a save replaced the device it points to, the
-    device is made again and the test fails."""
-    path = os.path.join(directory, name)
-    try:
-        os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(*major_minor))
-        with open(path, "wb"):
-            pass
-    except OSError:
-        with contextlib.suppress(FileNotFoundError):
-            os.remove(path)
-        os.symlink(fallback, path)
-    try:
-        yield path
-    finally:
-        if not stat.S_ISCHR(os.stat(fallback).st_mode):
-            os.remove(fallback)
-            os.mknod(fallback, 0o666 | stat.S_IFCHR, os.makedev(*major_minor))
-            os.chmod(fallback, 0o666)
-            pytest.fail(f"save replaced {fallback}")
-        assert stat.S_ISCHR(os.stat(path).st_mode), f"save replaced the device {path}"
+def device_target(directory, name, minor):
+    """A character device node of the test's own; it must still be one after the save."""
+    path = own_char_device(os.path.join(directory, name), minor)
+    yield path
+    assert stat.S_ISCHR(os.lstat(path).st_mode), f"save replaced the device {path}"
 
 
 def test_no_space_left_on_a_full_device(work):
     protocol, model, target_dir, good = work
-    with device_target(target_dir, "full.vesk", (1, 7), "/dev/full") as target:
+    with device_target(target_dir, "full.vesk", FULL_DEVICE) as target:
         expected = os_error_message(errno.ENOSPC, "StorageFull")
         injected(check_save(protocol, model, target, expected, old_content=None, good_dir=good))
 
 
 def test_null_device_is_written_in_place(work):
     protocol, model, target_dir, good = work
-    with device_target(target_dir, "null.vesk", (1, 3), "/dev/null") as target:
+    with device_target(target_dir, "null.vesk", NULL_DEVICE) as target:
         before = sorted(os.listdir(target_dir))
         injected(check_save(protocol, model, target, None, old_content=None, good_dir=good))
         assert sorted(os.listdir(target_dir)) == before
@@ -531,23 +513,6 @@ print(json.dumps({{"calls": calls, "problems": problems, "attribute": bool(ATTRI
 """
 
 
-@pytest.fixture(scope="session")
-def fault_shim(tmp_path_factory):
-    # Built beforehand (reliability/build_fault_shim.sh) where the tests run
-    # without a compiler, as against an installed wheel.
-    prebuilt = os.environ.get("REVEVU_FAULT_SHIM")
-    if prebuilt:
-        return prebuilt
-    if not (shutil.which("g++") or shutil.which("c++")):
-        pytest.skip("no C++ compiler to build the fault-injection library (or set REVEVU_FAULT_SHIM)")
-    builder = os.path.join(REPO, "reliability", "build_fault_shim.sh")
-    if not os.path.exists(builder):
-        pytest.skip("reliability/ is not in this tree")
-    out = str(tmp_path_factory.mktemp("shim") / "fault_shim.so")
-    subprocess.run([builder, out], check=True)
-    return out
-
-
 @pytest.mark.parametrize(
     "scenario, refuse_tmpfile",
     [("unnamed-file", 0), ("named-temporary-file", errno.EOPNOTSUPP), ("in-place", 0), ("new-target", 0)],
@@ -568,6 +533,40 @@ def test_every_file_call_of_save_failing_once(work, fault_shim, scenario, refuse
           f" {result['retried']} retried (EINTR, short writes), {result['tolerated']} tolerated"
           f" ({', '.join(TOLERATED)}), {result['in_place']} refusals written in place")
     assert result["problems"] == []
+
+
+# An unnamed file that cannot be given a name (no /proc, no privilege to link
+# from its descriptor) is given up for a named temporary file.
+LINKS_REFUSED_CHILD = """
+import ctypes, json, os, numpy as np, revevu
+from reliability_helpers import check_save, scripted_protocol
+shim = ctypes.CDLL({shim!r})
+shim.revevu_fault_trace.restype = ctypes.c_char_p
+protocol, model = scripted_protocol(revevu, np)
+target = os.path.join({target_dir!r}, "run.vesk")
+if {existing!r}:
+    with open(target, "wb") as f:
+        f.write({old!r})
+shim.revevu_fault_refuse_links({error_number})
+shim.revevu_fault_arm(0, 0, 0)
+problems = check_save(protocol, model, target, None, old_content=None, good_dir={good!r})
+shim.revevu_fault_disarm()
+calls = shim.revevu_fault_trace().decode().split(",")
+print(json.dumps({{"problems": problems, "calls": calls, "listing": os.listdir({target_dir!r})}}))
+"""
+
+
+@pytest.mark.parametrize("error_number", [errno.ENOENT, errno.EPERM], ids=errno.errorcode.get)
+@pytest.mark.parametrize("existing", [False, True], ids=["new-target", "existing-target"])
+def test_unnamed_file_that_cannot_be_linked_falls_back_to_a_named_one(work, fault_shim, error_number, existing):
+    _, _, target_dir, good = work
+    code = LINKS_REFUSED_CHILD.format(shim=fault_shim, target_dir=target_dir, good=good, old=OLD,
+                                      existing=existing, error_number=error_number)
+    result = run_python(code, extra_preload=fault_shim)
+    assert result["problems"] == []
+    assert "linkat" in result["calls"] and "renameat" in result["calls"], result["calls"]
+    assert result["listing"] == ["run.vesk"]
+    injected([])
 
 
 # ---------------------------------------------------------------------------

@@ -3,7 +3,9 @@
 import csv
 import io
 import math
+import os
 import struct
+import subprocess
 
 import numpy as np
 import pytest
@@ -14,9 +16,11 @@ from vesk_tool import (
     DURATION,
     INTENSITY,
     VARIANT,
+    limit_file_size,
     patched,
     run_vesk,
     saved,
+    vesk_path,
     with_coil_name,
 )
 
@@ -202,6 +206,39 @@ def test_export_refuses_what_has_no_samples(signal, message, tmp_path):
     result = run_vesk("export", path, "--signal", signal)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr == f"vesk: {path}: {message}\n"
+
+
+@pytest.mark.parametrize("where", ["missing folder", "file too large", "standard output too large"])
+def test_export_reports_output_it_cannot_open_or_write(where, tmp_path):
+    p = Protocol()
+    p.set_session_duration(1.0)  # 5000 rows, past the file-size limit
+    p.add_arbitrary_signal(np.full(p.get_num_samples(), 0.25))
+    path = saved(p, tmp_path)
+    out = tmp_path / ("missing" if where == "missing folder" else "") / "out.csv"
+    to_stdout = where == "standard output too large"
+    with open(tmp_path / "stdout", "wb") as stdout:
+        result = subprocess.run(
+            [vesk_path(), "export", str(path), "--signal", "0", *([] if to_stdout else ["-o", str(out)])],
+            stdout=stdout, stderr=subprocess.PIPE, text=True, timeout=120, check=False,
+            preexec_fn=None if where == "missing folder" else limit_file_size,
+        )
+    reason = "No such file or directory" if where == "missing folder" else "File too large"
+    assert (result.returncode, result.stderr) == (
+        2, f"vesk: {'standard output' if to_stdout else out}: cannot write: {reason}\n")
+
+
+def test_file_truncated_while_it_is_read_is_a_one_line_error(tmp_path, fault_shim):
+    p = Protocol()
+    p.set_session_duration(2.0)
+    p.add_arbitrary_signal(np.full(p.get_num_samples(), 0.25))
+    path = saved(p, tmp_path)
+    size = path.stat().st_size
+    env = {**os.environ, "LD_PRELOAD": fault_shim, "REVEVU_FAULT_SHRINK_MAPPED": str(path)}
+    result = subprocess.run([vesk_path(), "check", str(path)], env=env, capture_output=True, text=True,
+                            timeout=120, check=False)
+    assert path.stat().st_size == size // 2, "the file was not cut while mapped"
+    assert (result.returncode, result.stdout, result.stderr) == (
+        2, "", f"vesk: {path}: cannot read: the file was truncated while it was read\n")
 
 
 COMMANDS = [["show"], ["summary"], ["check"], ["export", "--signal", "0"]]

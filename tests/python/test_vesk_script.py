@@ -4,8 +4,6 @@ environment, saves the file it was made from byte for byte."""
 import ast
 import math
 import os
-import resource
-import signal
 import struct
 import subprocess
 import sys
@@ -21,7 +19,7 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 from random_protocols import build, edits, float_from_bits
 from revevu import Channel, Coil, Protocol
-from vesk_tool import INTENSITY, patched, run_vesk, saved, vesk_path
+from vesk_tool import INTENSITY, limit_file_size, patched, run_vesk, saved, vesk_path
 
 EXAMPLES = int(os.environ.get("REVEVU_SCRIPT_EXAMPLES", "20"))
 
@@ -166,11 +164,6 @@ def test_npz_is_where_the_scripts_with_suffix_looks(out, tmp_path):
     assert sorted(tmp_path.rglob("*.npz")) == [expected]
 
 
-def ignore_file_size_signal():
-    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-    resource.setrlimit(resource.RLIMIT_FSIZE, (100_000, 100_000))
-
-
 def failures(tmp_path):
     good = saved(Protocol(), tmp_path, "good.vesk")
     refused = patched(saved(Protocol(), tmp_path, "refused.vesk"), INTENSITY,
@@ -209,7 +202,7 @@ def failures(tmp_path):
         "write fails": (
             ["script", long_file, "-o", out],
             f"vesk: {tmp_path}/out.npz: cannot write: File too large\n",
-            ignore_file_size_signal,
+            limit_file_size,
         ),
     }
 
