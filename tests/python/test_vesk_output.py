@@ -4,12 +4,12 @@ command alike, and plot's -o names what it writes."""
 import os
 import resource
 import signal
-import stat
 import subprocess
 import xml.etree.ElementTree as ET
 
 import numpy as np
 import pytest
+from conftest import FULL_DEVICE, own_char_device
 from revevu import Channel, Protocol
 from vesk_tool import run_vesk, saved, vesk_path
 
@@ -19,12 +19,7 @@ def full_output(kind, path):
     before vesk starts: a character device like the system's full one (made
     here, as root only), or a regular file under a file-size limit of 0."""
     if kind == "device":
-        try:
-            os.mknod(path, stat.S_IFCHR | 0o666, os.makedev(1, 7))
-            with open(path, "wb"):
-                pass
-        except PermissionError:
-            pytest.skip("no device node can be made or opened here")
+        own_char_device(path, FULL_DEVICE)
         return None, "No space left on device"
     path.touch()
 
