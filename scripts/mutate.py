@@ -182,7 +182,7 @@ STATEMENT = re.compile(
     r"(\+\+|--)?[A-Za-z_]\w*(::[A-Za-z_]\w*)*(\(|\.|->|\[| [-+*/|&^]?= |\+\+|--)"
 )
 NOT_STATEMENTS = ("return", "co_return", "throw", "case", "default", "goto", "using",
-                  "typedef", "static_assert", "template", "delete", "new")
+                  "typedef", "static_assert", "template", "delete", "new", "alignas")
 SKIPPED_LINE = re.compile(r"\b(static_assert|template)\b")
 
 
@@ -272,7 +272,8 @@ def find_mutants(path: str, text: str) -> list[Mutant]:
         indent = len(line) - len(line.lstrip())
         first_word = re.match(r"\w+", stripped)
         if (previous_end in ";{}:" and STATEMENT.match(stripped)
-                and not (first_word and first_word.group(0) in NOT_STATEMENTS)):
+                and not (first_word and first_word.group(0) in NOT_STATEMENTS)
+                and not re.search(r"= (delete|default);$", stripped)):
             finish = statement_end(code, start + indent)
             if finish > 0:
                 add("statement", (start + indent, finish, ""))
@@ -500,7 +501,12 @@ class Runner:
         started = time.monotonic()
         try:
             if not self.compile():
-                return {"status": "no-compile", "seconds": round(time.monotonic() - started, 1)}
+                failed = re.findall(r"^FAILED: (.*)$", self.log.read_text(errors="replace"), re.M)
+                seconds = round(time.monotonic() - started, 1)
+                if failed and all(".pyi" in line for line in failed):
+                    # It compiled, but importing the module to write its stubs failed.
+                    return {"status": "killed", "by": "stub generation", "seconds": seconds}
+                return {"status": "no-compile", "seconds": seconds}
             outcome, detail = self.test(limit)
         finally:
             target.write_text(original, encoding="utf-8")
