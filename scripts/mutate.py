@@ -460,8 +460,10 @@ class Runner:
 
     def test(self, limit: float) -> tuple[str, str]:
         """('passed' | 'failed' | 'timeout', what failed) of the C++ tests, then the Python suite."""
-        env = dict(os.environ, PYTHONPATH=str(self.stage),
-                   VESK_BIN=str(self.build / "vesk" / "vesk"), PYTHONDONTWRITEBYTECODE="1")
+        command_dir = self.build / "vesk"  # the rebuilt vesk command, first on PATH
+        env = dict(os.environ, PYTHONPATH=str(self.stage), VESK_BIN=str(command_dir / "vesk"),
+                   PATH=os.pathsep.join([str(command_dir), os.environ.get("PATH", "")]),
+                   PYTHONDONTWRITEBYTECODE="1")
         deadline = time.monotonic() + limit
         steps = [
             ("ctest", ["ctest", "--test-dir", str(self.build), "-j", str(self.jobs),
