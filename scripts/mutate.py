@@ -32,6 +32,7 @@ import random
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -97,7 +98,9 @@ def code_mask(text: str) -> str:
             if c == "'" and i > 0 and text[i - 1].isalnum():  # digit separator: 1'000
                 i += 1
                 continue
-            raw = re.match(r'R"([^()\\ ]{0,16})\(', text[i - 1 : i + 20]) if c == '"' and i > 0 else None
+            raw = None
+            if c == '"' and i > 0:
+                raw = re.match(r'R"([^()\\ ]{0,16})\(', text[i - 1 : i + 20])
             if raw and (i < 2 or not (text[i - 2].isalnum() or text[i - 2] == "_")):
                 end = text.find(")" + raw.group(1) + '"', i)
                 end = n if end < 0 else end + len(raw.group(1)) + 2
@@ -414,7 +417,6 @@ def private_dev_prefix() -> list[str]:
 
 
 def devices_intact() -> bool:
-    import stat
     return all(stat.S_ISCHR(os.lstat(p).st_mode) for p in ("/dev/null", "/dev/full", "/dev/zero"))
 
 
@@ -438,8 +440,9 @@ class Runner:
                               "-DCMAKE_BUILD_TYPE=Release", "-DREVEVU_BUILD_TESTS=ON",
                               "-DREVEVU_BUILD_EXTENSION=ON", f"-DPython_EXECUTABLE={self.python}",
                               *launcher])
-        version = re.search(r'^version = "([^"]+)"$',
-                            (self.copy / "pyproject.toml").read_text(), re.M).group(1)
+        stated = re.search(r'^version = "([^"]+)"$', (self.copy / "pyproject.toml").read_text(),
+                           re.M)
+        version = stated.group(1) if stated else "0"
         # A distribution record beside the staged module, for importlib.metadata.
         info = self.stage / f"revevu-{version}.dist-info"
         info.mkdir(parents=True, exist_ok=True)
@@ -448,7 +451,8 @@ class Runner:
     def run_checked(self, command: list[str]) -> None:
         result = subprocess.run(command, capture_output=True, text=True)
         if result.returncode != 0:
-            raise SystemExit(f"{' '.join(command)} failed:\n{result.stdout[-3000:]}{result.stderr[-3000:]}")
+            output = (result.stdout + result.stderr)[-3000:]
+            raise SystemExit(f"{' '.join(command)} failed:\n{output}")
 
     def compile(self) -> bool:
         with open(self.log, "w") as log:
@@ -521,13 +525,13 @@ class Runner:
 
 def report(results: dict, reviewed: dict[str, str], out=sys.stdout) -> None:
     runs = results["mutants"]
-    print(f"seed {results['seed']}, tree {results['tree']}"
-          f" ({results.get('commit') or 'no commit'}), baseline tests {results['baseline_seconds']} s,"
-          f" limit {results['limit']} s per mutant", file=out)
+    print(f"seed {results['seed']}, tree {results['tree']} ({results.get('commit') or 'no commit'}),"
+          f" unmutated tests {results['baseline_seconds']} s, limit {results['limit']} s a mutant",
+          file=out)
     header = ("folder", "killed", "timeout", "survived", "reviewed", "no-compile", "score")
     rows = []
     totals = dict.fromkeys(header[1:-1], 0)
-    for folder in FOLDERS + ("all",):
+    for folder in sorted(FOLDERS) + ["all"]:
         counts = dict.fromkeys(header[1:-1], 0)
         for run in runs:
             if folder != "all" and folder_of(run["path"]) != folder:
@@ -552,9 +556,10 @@ def report(results: dict, reviewed: dict[str, str], out=sys.stdout) -> None:
     compiled = [r for r in runs if r["status"] != "no-compile"]
     if compiled:
         seconds = sum(r["seconds"] for r in compiled) / len(compiled)
-        print(f"{len(compiled)} compiled mutants, {seconds:.1f} s each on average"
-              f" (killed {100 * sum(r['status'] in ('killed', 'timeout') for r in compiled) / len(compiled):.0f} %"
-              " of all compiled)", file=out)
+        caught = sum(r["status"] in ("killed", "timeout") for r in compiled)
+        print(f"{len(compiled)} compiled mutants, {seconds:.1f} s each on average (build and"
+              f" tests); {caught} killed, {100 * caught / len(compiled):.0f} % of all compiled",
+              file=out)
     survivors = [r for r in runs if r["status"] == "survived" and r["key"] not in reviewed]
     if survivors:
         print("\nsurvivors:", file=out)
@@ -583,8 +588,10 @@ def main() -> int:
     parser.add_argument("--list", action="store_true", help="print the sample, run nothing")
     parser.add_argument("--report", action="store_true", help="print the results file's tables")
     parser.add_argument("--results", type=Path, help="results file (JSON): resumed when it exists")
-    parser.add_argument("--tree", type=Path, default=ROOT, help="checkout to mutate (default: this one)")
-    parser.add_argument("--work", type=Path, help="folder for the copy and its build (kept between runs)")
+    parser.add_argument("--tree", type=Path, default=ROOT,
+                        help="checkout to mutate (default: this one)")
+    parser.add_argument("--work", type=Path,
+                        help="folder for the copy and its build (kept between runs)")
     parser.add_argument("--timeout", type=float, help="seconds of tests per mutant (default: "
                         "three times the unmutated tree's, plus 30)")
     parser.add_argument("--reviewed", type=Path, default=REVIEWED, help="reviewed list")
@@ -606,12 +613,16 @@ def main() -> int:
             print(f"{mutant.operator:10} {mutant.describe(files[mutant.path])}")
         return 0
 
+    sources = hashlib.sha1(json.dumps(files, sort_keys=True).encode()).hexdigest()
     results = {"seed": args.seed, "tree": str(tree), "commit": git_commit(tree), "only": args.only,
-               "mutants": []}
+               "sources": sources, "mutants": []}
     if args.results and args.results.exists():
         results = json.loads(args.results.read_text())
         if results["seed"] != args.seed or results.get("only") != args.only:
             parser.error(f"{args.results} holds a run with another seed or folder")
+        # A run resumed on other code would mix two samples.
+        if results.setdefault("sources", sources) != sources:
+            parser.error(f"{args.results} holds a run on other product code")
     done = {run["id"]: run for run in results["mutants"]}
 
     work = args.work or Path(tempfile.gettempdir()) / (
@@ -650,8 +661,8 @@ def main() -> int:
         run.update(runner.run_mutant(mutant, text, results["limit"]))
         results["mutants"].append(run)
         compiled += run["status"] != "no-compile"
-        print(f"[{compiled}/{args.count}] {run['status']:10} {run['seconds']:6.1f} s  {run['diff']}",
-              flush=True)
+        print(f"[{compiled}/{args.count}] {run['status']:10} {run['seconds']:6.1f} s"
+              f"  {run['diff']}", flush=True)
         save()
     print()
     report(results, reviewed)
