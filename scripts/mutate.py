@@ -420,6 +420,9 @@ def devices_intact() -> bool:
     return all(stat.S_ISCHR(os.lstat(p).st_mode) for p in ("/dev/null", "/dev/full", "/dev/zero"))
 
 
+CTEST_TEST_LIMIT = 60  # seconds for one C++ test
+
+
 class Runner:
     """The copy of the tree, its one build folder and the commands run on it."""
 
@@ -470,8 +473,11 @@ class Runner:
                    PYTHONDONTWRITEBYTECODE="1")
         deadline = time.monotonic() + limit
         steps = [
+            # Every C++ test takes a second or less: one that runs for a minute
+            # has hung, and need not hold up the run until the overall limit.
             ("ctest", ["ctest", "--test-dir", str(self.build), "-j", str(self.jobs),
-                       "--stop-on-failure", "--output-on-failure"], self.build),
+                       "--timeout", str(CTEST_TEST_LIMIT), "--stop-on-failure",
+                       "--output-on-failure"], self.build),
             ("pytest", [self.python, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider"],
              self.copy / "tests" / "python"),
         ]
@@ -491,13 +497,15 @@ class Runner:
                 raise SystemExit("a test replaced a device node in /dev: stopped; restore it "
                                  "(mknod) before anything else runs")
             if code != 0:
-                return "failed", name + ": " + self.failure_line()
+                hung = name == "ctest" and "***Timeout" in self.log.read_text(errors="replace")
+                return ("timeout" if hung else "failed"), name + ": " + self.failure_line()
         return "passed", ""
 
     def failure_line(self) -> str:
         text = self.log.read_text(errors="replace").splitlines()
         for line in reversed(text):
-            if line.startswith(("FAILED ", "ERROR ")) or re.match(r"\s*\d+ - .*\(Failed\)", line):
+            pytest_failure = line.startswith(("FAILED ", "ERROR "))
+            if pytest_failure or re.match(r"\s*\d+ - .*\((Failed|Timeout)\)", line):
                 return line.strip()[:200]
         return (text[-1].strip() if text else "")[:200]
 
