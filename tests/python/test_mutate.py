@@ -65,3 +65,26 @@ def test_no_mutant_touches_a_comment_string_or_directive():
     assert {m.line for m in mutants} == {9}, [m.describe(text) for m in mutants]
     assert {m.apply(text).splitlines()[8] for m in mutants} == {
         "int n = 1'000 - 2;", "int n = 1001 + 2;", "int n = 1'000 + 3;"}
+
+
+def test_sample_draws_from_each_folder_in_proportion_to_its_lines():
+    line = "x = a + b;\n"
+    files = {"protocols/src/a.cpp": line * 30, "vesk/b.cpp": line * 10}
+    order = mutate.sample_order(files, seed=5, only=None)
+    for prefix in (4, 8, 40):
+        folders = [mutate.folder_of(m.path) for m in order[:prefix]]
+        assert folders.count("protocols") == 3 * folders.count("vesk")
+    assert order == mutate.sample_order(files, seed=5, only=None)
+    assert order != mutate.sample_order(files, seed=6, only=None)
+
+
+def test_reviewed_entry_matches_the_same_change_after_the_code_moves(tmp_path):
+    text = "void f() {\n    if (n <= limit) grow();\n}\n"
+    moved = "// a comment above\n\n" + text
+    key_of = {m.key(text): m for m in mutate.find_mutants("vesk/f.cpp", text)}
+    flipped = "vesk/f.cpp: if (n <= limit) grow(); -> if (n < limit) grow();"
+    assert flipped in key_of
+    assert flipped in {m.key(moved) for m in mutate.find_mutants("vesk/f.cpp", moved)}
+    listed = tmp_path / "reviewed.txt"
+    listed.write_text(f"# header\n{flipped}\n    only the boundary,\n    which is never reached\n")
+    assert mutate.read_reviewed(listed) == {flipped: "only the boundary, which is never reached"}
