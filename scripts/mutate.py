@@ -493,6 +493,9 @@ class Runner:
                     os.killpg(process.pid, signal.SIGKILL)
                     process.wait()
                     return "timeout", name
+                except BaseException:  # interrupted: the tests run in their own session
+                    os.killpg(process.pid, signal.SIGKILL)
+                    raise
             if not self.isolate and not devices_intact():
                 raise SystemExit("a test replaced a device node in /dev: stopped; restore it "
                                  "(mknod) before anything else runs")
