@@ -590,9 +590,9 @@ def git_commit(tree: Path) -> str | None:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+    parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--seed", type=int, default=18)
+    parser.add_argument("--seed", type=int, default=18, help="seed of the sample (default 18)")
     parser.add_argument("--count", type=int, default=100, help="compiled mutants wanted")
     parser.add_argument("--jobs", type=int, default=2, help="parallel build and ctest jobs")
     parser.add_argument("--only", help=f"one folder: {', '.join(FOLDERS)}")
