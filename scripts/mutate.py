@@ -465,7 +465,14 @@ class Runner:
                     return False
         return True
 
-    def test(self, limit: float) -> tuple[str, str]:
+    def test_files(self, mutated: str) -> list[str]:
+        """The Python test files, those of the mutated program first: a killed
+        mutant is usually killed by its own program's tests, and -x stops there."""
+        files = sorted(p.name for p in (self.copy / "tests" / "python").glob("test_*.py"))
+        own_first = mutated.startswith("vesk")
+        return sorted(files, key=lambda name: name.startswith("test_vesk") != own_first)
+
+    def test(self, limit: float, mutated: str) -> tuple[str, str]:
         """('passed' | 'failed' | 'timeout', what failed) of the C++ tests, then the Python suite."""
         command_dir = self.build / "vesk"  # the rebuilt vesk command, first on PATH
         env = dict(os.environ, PYTHONPATH=str(self.stage), VESK_BIN=str(command_dir / "vesk"),
@@ -478,7 +485,8 @@ class Runner:
             ("ctest", ["ctest", "--test-dir", str(self.build), "-j", str(self.jobs),
                        "--timeout", str(CTEST_TEST_LIMIT), "--stop-on-failure",
                        "--output-on-failure"], self.build),
-            ("pytest", [self.python, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider"],
+            ("pytest", [self.python, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider",
+                        *self.test_files(mutated)],
              self.copy / "tests" / "python"),
         ]
         for name, command, cwd in steps:
@@ -524,7 +532,7 @@ class Runner:
                     # It compiled, but importing the module to write its stubs failed.
                     return {"status": "killed", "by": "stub generation", "seconds": seconds}
                 return {"status": "no-compile", "seconds": seconds}
-            outcome, detail = self.test(limit)
+            outcome, detail = self.test(limit, mutant.path)
         finally:
             target.write_text(original, encoding="utf-8")
         status = {"passed": "survived", "failed": "killed", "timeout": "timeout"}[outcome]
