@@ -660,7 +660,7 @@ def main() -> int:
         if not runner.compile():
             raise SystemExit(f"the unmutated tree does not build: see {runner.log}")
         started = time.monotonic()
-        outcome, detail = runner.test(limit=3600)
+        outcome, detail = runner.test(limit=3600, mutated="")
         if outcome != "passed":
             raise SystemExit(f"the unmutated tree fails its tests ({detail}): see {runner.log}")
         results["baseline_seconds"] = round(time.monotonic() - started, 1)
