@@ -362,14 +362,18 @@ def test_new_file_permissions_follow_the_umask(work, umask, mode):
     assert stat.S_IMODE(os.stat(target).st_mode) == mode
 
 
-def test_replacing_a_file_keeps_its_permission_bits_and_owner(work):
+@pytest.mark.parametrize("whose", ["another user's", "the saver's own"])
+def test_replacing_a_file_keeps_its_permission_bits_and_owner(work, whose):
     """As writing in place did: the new file takes over the old one's mode,
     and its owner where this process may give files away."""
     protocol, model, target_dir, _ = work
     target = os.path.join(target_dir, "private.vesk")
     write(target)
     os.chmod(target, 0o640)
-    owner = (65534, 65534) if os.geteuid() == 0 else (os.geteuid(), os.getegid())
+    if os.geteuid() != 0:
+        owner = (os.geteuid(), os.getegid())
+    else:  # the saver's own file keeps its owner while its group is given
+        owner = (65534, 65534) if whose == "another user's" else (0, 65534)
     os.chown(target, *owner)
     protocol.save(target)
     status = os.stat(target)
