@@ -18,6 +18,7 @@
 // /proc is missing and the process may not link from a descriptor.
 // REVEVU_FAULT_SHRINK_MAPPED=PATH in the environment: mapping that file cuts
 // it to half its length, as if another process truncated it meanwhile.
+// REVEVU_FAULT_READ_AT_END=PATH: a read of that file at its end fails (EIO).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -268,6 +269,23 @@ __attribute__((visibility("default"))) void* mmap(void* address, size_t length, 
         static_cast<void>(::truncate(shrunk, file.st_size / 2));
     }
     return mapped;
+}
+
+// With REVEVU_FAULT_READ_AT_END naming a file, a read of that file at or past
+// its end fails with EIO, as a disk that fails on the last sector.
+__attribute__((visibility("default"))) ssize_t read(int fd, void* data, size_t size) {
+    using Read = ssize_t (*)(int, void*, size_t);
+    static const auto next = real<Read>("read");
+    const char* const failing = getenv("REVEVU_FAULT_READ_AT_END");
+    struct stat target {};
+    struct stat file {};
+    if (failing != nullptr && ::stat(failing, &target) == 0 && ::fstat(fd, &file) == 0 &&
+        file.st_dev == target.st_dev && file.st_ino == target.st_ino &&
+        ::lseek(fd, 0, SEEK_CUR) >= file.st_size) {
+        errno = EIO;
+        return -1;
+    }
+    return next(fd, data, size);
 }
 
 __attribute__((visibility("default"))) char* realpath(const char* path, char* resolved) {

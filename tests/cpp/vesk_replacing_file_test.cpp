@@ -1,14 +1,13 @@
-#include "replacing_file.hpp"
-
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "replacing_file.hpp"
 
 namespace {
 

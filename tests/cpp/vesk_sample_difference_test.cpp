@@ -1,11 +1,11 @@
-#include "sample_difference.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "sample_difference.hpp"
 
 namespace {
 
@@ -16,7 +16,9 @@ struct Case {
     std::int32_t largest;  // new - old
 };
 
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class CompareSamples : public testing::TestWithParam<Case> {};
 

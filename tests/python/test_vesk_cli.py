@@ -1,11 +1,13 @@
 """The vesk command on files saved through the Python API."""
 
 import csv
+import errno
 import io
 import math
 import os
 import struct
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -239,6 +241,17 @@ def test_file_truncated_while_it_is_read_is_a_one_line_error(tmp_path, fault_shi
     assert path.stat().st_size == size // 2, "the file was not cut while mapped"
     assert (result.returncode, result.stdout, result.stderr) == (
         2, "", f"vesk: {path}: cannot read: the file was truncated while it was read\n")
+
+
+def test_read_error_at_the_end_of_a_file_is_no_end_of_file(tmp_path, fault_shim):
+    """vesk.load reads a file in pieces: a read that fails where the file
+    should end is an error, not the end."""
+    path = saved(Protocol(), tmp_path)
+    code = f"import vesk\ntry: vesk.load({str(path)!r})\nexcept OSError as e: print(e.errno)"
+    env = {**os.environ, "LD_PRELOAD": fault_shim, "REVEVU_FAULT_READ_AT_END": str(path)}
+    result = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                            timeout=120, check=False)
+    assert (result.returncode, result.stdout) == (0, f"{errno.EIO}\n"), result.stderr
 
 
 COMMANDS = [["show"], ["summary"], ["check"], ["export", "--signal", "0"]]
