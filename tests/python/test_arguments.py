@@ -36,6 +36,8 @@ BINDING_ERRORS = [
      "Protocol.set_modulation_source() got multiple values for argument 'index'"),
     ("set_amplitude_source", (Coil.A1,), {},
      "Protocol.set_amplitude_source() missing 1 required positional argument: 'index'"),
+    ("set_modulation_source", (Channel.A,), {"external": True},
+     "Protocol.set_modulation_source() missing 1 required positional argument: 'index'"),
     ("set_amplitude_source", (), {},
      "Protocol.set_amplitude_source() missing 2 required positional arguments: 'coil' and 'index'"),
     ("set_amplitude_source", (), {"external": True},

@@ -11,6 +11,7 @@ import xml.etree.ElementTree as ET
 import numpy as np
 import pytest
 from revevu import Channel, Coil, Protocol
+from test_vesk_json import encode, show_json
 from vesk_tool import DURATION, run_vesk, saved, with_coil_name
 
 NS = "{http://www.w3.org/2000/svg}"
@@ -260,10 +261,15 @@ ONE, MANY = ": not a finite number", ": not finite numbers"
 def test_a_parameter_that_is_no_number_gives_a_warning_band(kind, params, band, tmp_path):
     p = Protocol()
     p.set_amplitude_source(Coil.A1, getattr(p, f"add_{kind}_signal")(**params))
-    _, shown, drawn = rows(plot(saved(p, tmp_path), tmp_path))[0]
+    root = plot(saved(p, tmp_path), tmp_path)
+    _, shown, drawn = rows(root)[0]
     end = MANY if "," in band else ONE
     assert drawn == ["warning"] and shown[2] == f"{kind.title()} {band}" + end
     assert shown[3].startswith(kind.title())  # every parameter, above the band
+    # The warning is written across the middle of its band.
+    rect = next(e for e in root.iter(NS + "rect") if e.get("class") == "warning")
+    label = next(e for e in root.iter(NS + "text") if e.get("class") == "centre warning-text")
+    assert int(label.get("x")) == int(rect.get("x")) + int(rect.get("width")) // 2
 
 
 # A constant is drawn at the height of its value, or dashed at the edge it
@@ -381,3 +387,20 @@ def test_errors_exit_2_and_write_nothing(args, message, tmp_path, monkeypatch):
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.startswith(message)
     assert not (tmp_path / "out.svg").exists()
+
+
+# The stored range is given for every signal that has samples, one included.
+@pytest.mark.parametrize(
+    "samples, stored", [([], None), ([7], "stored 7..7"), ([9, 2], "stored 2..9")]
+)
+def test_stored_range_of_short_arbitrary_signals(samples, stored, tmp_path):
+    p = Protocol()
+    p.set_session_duration(0.01)
+    p.set_amplitude_source(Coil.A1, p.add_arbitrary_signal(np.zeros(p.get_num_samples())))
+    document, _ = show_json(saved(p, tmp_path, "template.vesk"))
+    document["signals"][0]["Arbitrary"]["samples"] = samples
+    path = tmp_path / "short.vesk"
+    path.write_bytes(encode(document))
+    _, shown, _ = rows(plot(path, tmp_path))[0]
+    line = next(text for text in shown if text.startswith("Arbitrary,"))
+    assert ("stored" in line) == (stored is not None) and (stored is None or stored in line), line
