@@ -248,7 +248,8 @@ def test_read_error_at_the_end_of_a_file_is_no_end_of_file(tmp_path, fault_shim)
     should end is an error, not the end."""
     path = saved(Protocol(), tmp_path)
     code = f"import vesk\ntry: vesk.load({str(path)!r})\nexcept OSError as e: print(e.errno)"
-    env = {**os.environ, "LD_PRELOAD": fault_shim, "REVEVU_FAULT_READ_AT_END": str(path)}
+    preload = " ".join(filter(None, [os.environ.get("LD_PRELOAD"), fault_shim]))  # a sanitizer first
+    env = {**os.environ, "LD_PRELOAD": preload, "REVEVU_FAULT_READ_AT_END": str(path)}
     result = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
                             timeout=120, check=False)
     assert (result.returncode, result.stdout) == (0, f"{errno.EIO}\n"), result.stderr
