@@ -152,8 +152,8 @@ def test_check_reports_each_problem_once(case, tmp_path):
         ),
         (
             CHANNEL_B_COIL_SETTING,
-            b"\x02",
-            "channel B: coil setting 2 does not exist (coil 0 has 1 setting)",
+            b"\x01",
+            "channel B: coil setting 1 does not exist (coil 0 has 1 setting)",
         ),
     ],
 )
@@ -162,6 +162,9 @@ def test_check_reports_values_outside_limits(offset, data, problem, tmp_path):
     result = run_vesk("check", path)
     assert result.returncode == 1, result.stderr
     assert result.stdout == f"{path}: {problem}\n"
+    if offset == CHANNEL_B_COIL_SETTING:  # the summary says so too, one past the end
+        summary = run_vesk("summary", path).stdout.splitlines()
+        assert 'channel B: disabled, coil 0 "Default", setting 1 (does not exist)' in summary
 
 
 def test_export_writes_time_stored_and_normalised_values(tmp_path):

@@ -137,8 +137,11 @@ def test_missing_signals_give_warning_bands(tmp_path):
     p = Protocol()
     p.add_mixed_signal(0, 7)
     p.set_amplitude_source(Coil.A1, 0)
+    p.set_amplitude_source(Coil.A2, p.add_mixed_signal(2, 0))  # a_idx one past the end
     p.set_modulation_source(Channel.A, 3)
     found = rows(plot(saved(p, tmp_path), tmp_path))
+    assert found[1][1][2:] == ["MixedSignal a_idx 2 (does not exist), b_idx 0 (MixedSignal)"]
+    assert found[1][2] == ["warning"]
     assert found[0][1:] == (
         [
             "amplitude 1 (Coil.A1)",
@@ -151,7 +154,7 @@ def test_missing_signals_give_warning_bands(tmp_path):
         [
             "modulation (Channel.A)",
             "signal 3, which does not exist",
-            "signal 3 does not exist (the protocol has 1 signal)",
+            "signal 3 does not exist (the protocol has 2 signals)",
         ],
         ["warning"],
     )
