@@ -120,18 +120,21 @@ bool setter_form(const SignalSourceSelection& source) {
 std::array<ChannelView, 2> channels(const Settings& settings) {
     auto view = [](char letter, std::string_view field, const ChannelSettings& channel) {
         const std::string c(1, letter);
-        return ChannelView{letter,
-                           field,
-                           channel,
-                           {ChannelInput{"amplitude 1 (Coil." + c + "1)",
-                                         field_name<&ChannelSettings::amplitude1_source>(),
-                                         channel.amplitude1_source},
-                            ChannelInput{"amplitude 2 (Coil." + c + "2)",
-                                         field_name<&ChannelSettings::amplitude2_source>(),
-                                         channel.amplitude2_source},
-                            ChannelInput{"modulation (Channel." + c + ")",
-                                         field_name<&ChannelSettings::modulation_source>(),
-                                         channel.modulation_source}}};
+        const auto input = [](std::string name, std::string_view use, std::string_view member,
+                              const SignalSourceSelection& source) {
+            std::string label = std::string(use) + " (" + name + ")";
+            return ChannelInput{std::move(name), std::move(label), member, source};
+        };
+        return ChannelView{
+            letter,
+            field,
+            channel,
+            {input("Coil." + c + "1", "amplitude 1",
+                   field_name<&ChannelSettings::amplitude1_source>(), channel.amplitude1_source),
+             input("Coil." + c + "2", "amplitude 2",
+                   field_name<&ChannelSettings::amplitude2_source>(), channel.amplitude2_source),
+             input("Channel." + c, "modulation", field_name<&ChannelSettings::modulation_source>(),
+                   channel.modulation_source)}};
     };
     return {view('A', field_name<&Settings::channel_a_settings>(), settings.channel_a_settings),
             view('B', field_name<&Settings::channel_b_settings>(), settings.channel_b_settings)};

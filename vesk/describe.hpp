@@ -48,6 +48,7 @@ StoredRange stored_range(const protocols::Samples& samples);
 
 // One of a channel's three inputs and what the script calls it.
 struct ChannelInput {
+    std::string name;        // the API's name for it: "Coil.A1", "Channel.A"
     std::string label;       // "amplitude 1 (Coil.A1)", "modulation (Channel.A)"
     std::string_view field;  // its field in ChannelSettings: "amplitude1_source", ...
     const protocols::SignalSourceSelection& source;

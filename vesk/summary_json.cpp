@@ -129,13 +129,6 @@ void signal_row(std::string& out, std::size_t index, const Signal& signal) {
     row.write(out);
 }
 
-// The name the API gives an input, "Coil.A1" or "Channel.A": the part of its
-// label in parentheses.
-std::string_view input_name(std::string_view label) {
-    const std::size_t open = label.find('(');
-    return label.substr(open + 1, label.size() - open - 2);
-}
-
 const std::vector<std::string_view>& input_columns() {
     static const std::vector<std::string_view> columns{
         "channel", "input", field_name<&ChannelSettings::enabled>(), "source", "index",
@@ -150,7 +143,7 @@ void input_row(std::string& out, const Settings& s, const ChannelView& channel,
     const SignalSourceSelection& source = input.source;
     Row row(input_columns());
     row.set("channel", json_string(std::string_view(&channel.letter, 1)));
-    row.set("input", json_string(input_name(input.label)));
+    row.set("input", json_string(input.name));
     row.set(field_name<&ChannelSettings::enabled>(), json_bool(channel.settings.enabled));
     if (source.external_selected) {
         row.set("source", json_string(field_name<&SignalSourceSelection::external>()));
