@@ -14,6 +14,7 @@ behaviour, or changing only speed) are left out of the score.
     scripts/mutate.py --list --seed 18 --count 110        # the sample, nothing run
     nice scripts/mutate.py --seed 18 --count 110 --results before.json
     scripts/mutate.py --report --results before.json     # the tables again
+    nice scripts/mutate.py --recheck --results before.json  # its survivors, after new tests
 
 The Python interpreter running this script builds and tests the module: it
 needs NumPy, nanobind, pytest and hypothesis (the `test` extra). As root the
@@ -579,6 +580,12 @@ def report(results: dict, reviewed: dict[str, str], out=sys.stdout) -> None:
         print(f"{len(compiled)} compiled mutants, {seconds:.1f} s each on average (build and"
               f" tests); {caught} killed, {100 * caught / len(compiled):.0f} % of all compiled",
               file=out)
+    rechecked = [r for r in runs if "rechecked" in r]
+    if rechecked:
+        commits = sorted({r["rechecked"]["commit"] or "no commit" for r in rechecked})
+        now_caught = sum(r["status"] in ("killed", "timeout") for r in rechecked)
+        print(f"{len(rechecked)} survivors of the first run rechecked against the tests of"
+              f" {', '.join(commits)}: {now_caught} now killed", file=out)
     survivors = [r for r in runs if r["status"] == "survived" and r["key"] not in reviewed]
     if survivors:
         print("\nsurvivors:", file=out)
@@ -589,6 +596,43 @@ def report(results: dict, reviewed: dict[str, str], out=sys.stdout) -> None:
         print("\nreviewed survivors (left out of the score):", file=out)
         for run in left_out:
             print(f"  {run['diff']}\n      {reviewed[run['key']]}", file=out)
+
+
+def recheck(args: argparse.Namespace, tree: Path, files: dict[str, str],
+            reviewed: dict[str, str]) -> int:
+    """Runs each survivor of a finished sample again against the tree as it is
+    now, so that tests written for the survivors are shown to kill them. The
+    mutant is found again by its change, not its line, so product code may
+    have moved; one whose line is gone is reported and left as it was."""
+    results = json.loads(args.results.read_text())
+    survivors = [run for run in results["mutants"]
+                 if run["status"] == "survived" and run["key"] not in reviewed]
+    runner = Runner(tree, resolved_work(args.work, tree), args.jobs, sys.executable)
+    runner.prepare()
+    if not runner.compile():
+        raise SystemExit(f"the unmutated tree does not build: see {runner.log}")
+    commit = git_commit(tree)
+    for run in survivors:
+        text = files.get(run["path"], "")
+        found = [m for m in find_mutants(run["path"], text) if m.key(text) == run["key"]]
+        if not found:
+            print(f"gone       {run['diff']}", flush=True)
+            continue
+        outcome = runner.run_mutant(found[0], text, results["limit"])
+        run["rechecked"] = {"commit": commit, "status": outcome["status"],
+                            "by": outcome.get("by", "")}
+        if outcome["status"] != "no-compile":
+            run["status"], run["by"] = outcome["status"], outcome.get("by", "")
+        print(f"{outcome['status']:10} {outcome['seconds']:6.1f} s  {run['diff']}", flush=True)
+        args.results.write_text(json.dumps(results, indent=1) + "\n")
+    print()
+    report(results, reviewed)
+    return 0
+
+
+def resolved_work(work: Path | None, tree: Path) -> Path:
+    return (work or Path(tempfile.gettempdir()) / (
+        "revevu-mutate-" + hashlib.sha1(str(tree).encode()).hexdigest()[:8])).resolve()
 
 
 def git_commit(tree: Path) -> str | None:
@@ -614,6 +658,8 @@ def main() -> int:
     parser.add_argument("--timeout", type=float, help="seconds of tests per mutant (default: "
                         "three times the unmutated tree's, plus 30)")
     parser.add_argument("--reviewed", type=Path, default=REVIEWED, help="reviewed list")
+    parser.add_argument("--recheck", action="store_true",
+                        help="run the results file's survivors again against the tree's tests")
     args = parser.parse_args()
     tree = args.tree.resolve()
     reviewed = read_reviewed(args.reviewed)
@@ -625,6 +671,10 @@ def main() -> int:
         return 0
 
     files = product_files(tree)
+    if args.recheck:
+        if not args.results or not args.results.exists():
+            parser.error("--recheck needs an existing --results file")
+        return recheck(args, tree, files, reviewed)
     order = sample_order(files, args.seed, args.only)
     if args.list:
         # Not knowing which will compile, the list shows as many as the count asks.
@@ -644,9 +694,7 @@ def main() -> int:
             parser.error(f"{args.results} holds a run on other product code")
     done = {run["id"]: run for run in results["mutants"]}
 
-    work = args.work or Path(tempfile.gettempdir()) / (
-        "revevu-mutate-" + hashlib.sha1(str(tree).encode()).hexdigest()[:8])
-    runner = Runner(tree, work.resolve(), args.jobs, sys.executable)
+    runner = Runner(tree, resolved_work(args.work, tree), args.jobs, sys.executable)
     runner.prepare()
     print(f"work folder {runner.work}; tests "
           + ("in a private /dev" if runner.isolate else "with the machine's /dev (not root)"),
