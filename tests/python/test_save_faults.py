@@ -532,6 +532,8 @@ def test_every_file_call_of_save_failing_once(work, fault_shim, scenario, refuse
     assert "fsync" in calls and "close" in calls, f"the written file is not flushed and closed: {calls}"
     if result["attribute"] and scenario in ("unnamed-file", "named-temporary-file"):
         assert {"flistxattr", "fgetxattr", "fsetxattr"} <= set(calls), calls
+    if scenario in ("unnamed-file", "new-target") and os.path.isdir("/proc/self/fd"):
+        assert calls.count("linkat") == 1, f"the unnamed file was not linked through /proc: {calls}"
     FAULTS["injected"] += result["injected"]
     print(f"{scenario}: save's file calls {calls}; {result['injected']} faults injected: {result['reported']} reported,"
           f" {result['retried']} retried (EINTR, short writes), {result['tolerated']} tolerated"
