@@ -369,8 +369,10 @@ def test_any_duration_gives_an_axis(duration, ticks, tmp_path):
     assert [e.text for e in labels] == ticks
     xs = [int(e.get("x")) for e in labels]
     assert xs[0] == 230 and xs == sorted(set(xs)) and xs[-1] <= 230 + 930
-    # A tick mark under every label, the first at the axis's start included.
+    # The axis line across the plot, and a tick mark under every label, the
+    # first at the axis's start included.
     axis = next(e.get("d") for e in root.iter(NS + "path") if e.get("class") == "axis")
+    assert re.match(r"M230 (\d+)H1160M230 \1v5", axis), axis
     assert [int(x) for x in re.findall(r"M(\d+) \d+v5", axis)] == xs
 
 
