@@ -19,6 +19,9 @@
 // REVEVU_FAULT_SHRINK_MAPPED=PATH in the environment: mapping that file cuts
 // it to half its length, as if another process truncated it meanwhile.
 // REVEVU_FAULT_READ_AT_END=PATH: a read of that file at its end fails (EIO).
+// REVEVU_FAULT_SHORT_WRITES=1: every write, but to the standard streams, is
+// cut to at most three bytes, as mode 2 does, from the start of the process.
+// REVEVU_FAULT_ZERO_WRITE=K: the K-th such write writes nothing and returns 0.
 // REVEVU_FAULT_CHANGE_MAPPED=PATH: a mapping of that file (more than one page)
 // reads as the file until its last page is first read; from then on its first
 // byte differs, as if another process wrote the file between two passes.
@@ -116,6 +119,11 @@ ssize_t counted_write(const char* name, int fd, const void* data, size_t size, o
             return refuse<ssize_t>();
         }
         if (armed.load() && mode == kShortWrites && size > 3) size = 3;
+        if (getenv("REVEVU_FAULT_SHORT_WRITES") != nullptr && size > 3) size = 3;
+        if (const char* zero = getenv("REVEVU_FAULT_ZERO_WRITE"); zero != nullptr) {
+            static std::atomic<int> writes{0};
+            if (++writes == atoi(zero)) return 0;
+        }
     }
     if (positional) {
         using Pwrite = ssize_t (*)(int, const void*, size_t, off_t);
