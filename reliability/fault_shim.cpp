@@ -21,7 +21,8 @@
 // REVEVU_FAULT_READ_AT_END=PATH: a read of that file at its end fails (EIO).
 // REVEVU_FAULT_SHORT_WRITES=1: every write, but to the standard streams, is
 // cut to at most three bytes, as mode 2 does, from the start of the process.
-// REVEVU_FAULT_ZERO_WRITE=K: the K-th such write writes nothing and returns 0.
+// REVEVU_FAULT_ZERO_WRITE=K: the K-th such write writes nothing and returns 0;
+// REVEVU_FAULT_FAILED_WRITE=K: it fails with EIO.
 // REVEVU_FAULT_CHANGE_MAPPED=PATH: a mapping of that file (more than one page)
 // reads as the file until its last page is first read; from then on its first
 // byte differs, as if another process wrote the file between two passes.
@@ -120,9 +121,16 @@ ssize_t counted_write(const char* name, int fd, const void* data, size_t size, o
         }
         if (armed.load() && mode == kShortWrites && size > 3) size = 3;
         if (getenv("REVEVU_FAULT_SHORT_WRITES") != nullptr && size > 3) size = 3;
-        if (const char* zero = getenv("REVEVU_FAULT_ZERO_WRITE"); zero != nullptr) {
+        const char* const zero = getenv("REVEVU_FAULT_ZERO_WRITE");
+        const char* const failing = getenv("REVEVU_FAULT_FAILED_WRITE");
+        if (zero != nullptr || failing != nullptr) {
             static std::atomic<int> writes{0};
-            if (++writes == atoi(zero)) return 0;
+            const int number = ++writes;
+            if (zero != nullptr && number == atoi(zero)) return 0;
+            if (failing != nullptr && number == atoi(failing)) {
+                errno = EIO;
+                return -1;
+            }
         }
     }
     if (positional) {
