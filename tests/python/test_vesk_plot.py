@@ -108,6 +108,9 @@ def test_golden_plot_of_the_quickstart(example_files, tmp_path):
     ]
     ticks = [e.text for e in root.iter(NS + "text") if e.get("class") == "tick"]
     assert ticks == ["0", *(f"0.0{i:02d}" for i in range(5, 55, 5)), "time (s)"]
+    # The two footnotes, a line apart, fill the band at the page's bottom.
+    notes = [int(e.get("y")) for e in root.iter(NS + "text") if e.get("class") == "note"]
+    assert notes == [int(root.get("height")) - 25, int(root.get("height")) - 10]
 
 
 def test_every_example_is_self_contained(example_files, tmp_path):
