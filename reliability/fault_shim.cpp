@@ -19,8 +19,16 @@
 // REVEVU_FAULT_SHRINK_MAPPED=PATH in the environment: mapping that file cuts
 // it to half its length, as if another process truncated it meanwhile.
 // REVEVU_FAULT_READ_AT_END=PATH: a read of that file at its end fails (EIO).
+// REVEVU_FAULT_SHORT_WRITES=1: every write, but to the standard streams, is
+// cut to at most three bytes, as mode 2 does, from the start of the process.
+// REVEVU_FAULT_ZERO_WRITE=K: the K-th such write writes nothing and returns 0;
+// REVEVU_FAULT_FAILED_WRITE=K: it fails with EIO.
+// REVEVU_FAULT_CHANGE_MAPPED=PATH: a mapping of that file (more than one page)
+// reads as the file until its last page is first read; from then on its first
+// byte differs, as if another process wrote the file between two passes.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -112,6 +120,18 @@ ssize_t counted_write(const char* name, int fd, const void* data, size_t size, o
             return refuse<ssize_t>();
         }
         if (armed.load() && mode == kShortWrites && size > 3) size = 3;
+        if (getenv("REVEVU_FAULT_SHORT_WRITES") != nullptr && size > 3) size = 3;
+        const char* const zero = getenv("REVEVU_FAULT_ZERO_WRITE");
+        const char* const failing = getenv("REVEVU_FAULT_FAILED_WRITE");
+        if (zero != nullptr || failing != nullptr) {
+            static std::atomic<int> writes{0};
+            const int number = ++writes;
+            if (zero != nullptr && number == atoi(zero)) return 0;
+            if (failing != nullptr && number == atoi(failing)) {
+                errno = EIO;
+                return -1;
+            }
+        }
     }
     if (positional) {
         using Pwrite = ssize_t (*)(int, const void*, size_t, off_t);
@@ -121,6 +141,50 @@ ssize_t counted_write(const char* name, int fd, const void* data, size_t size, o
     using Write = ssize_t (*)(int, const void*, size_t);
     static const auto next = real<Write>("write");
     return next(fd, data, size);
+}
+
+// The mapping that REVEVU_FAULT_CHANGE_MAPPED names: its last page is kept
+// unreadable until the first read of it, which flips the first byte.
+struct ChangedMapping {
+    char* first = nullptr;
+    char* last_page = nullptr;
+    size_t page = 0;
+    struct sigaction previous {};
+} changed;
+
+void change_on_first_read(int signal, siginfo_t* info, void* context) {
+    static_cast<void>(context);
+    char* const at = static_cast<char*>(info->si_addr);
+    if (changed.last_page == nullptr || at < changed.last_page ||
+        at >= changed.last_page + changed.page) {
+        sigaction(signal, &changed.previous, nullptr);  // not ours: fault again, as before
+        return;
+    }
+    mprotect(changed.first, changed.page, PROT_READ | PROT_WRITE);  // private: a copy of the page
+    changed.first[0] = static_cast<char>(changed.first[0] ^ 1);
+    mprotect(changed.first, changed.page, PROT_READ);
+    mprotect(changed.last_page, changed.page, PROT_READ);
+    changed.last_page = nullptr;
+}
+
+void change_later(void* mapped, size_t length, int flags, int fd) {
+    const char* const path = getenv("REVEVU_FAULT_CHANGE_MAPPED");
+    struct stat target {};
+    struct stat file {};
+    const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    if (path == nullptr || (flags & MAP_PRIVATE) == 0 || length <= page ||
+        ::stat(path, &target) != 0 || ::fstat(fd, &file) != 0 || file.st_dev != target.st_dev ||
+        file.st_ino != target.st_ino) {
+        return;
+    }
+    changed.first = static_cast<char*>(mapped);
+    changed.page = page;
+    changed.last_page = changed.first + (length - 1) / page * page;
+    struct sigaction action {};
+    action.sa_sigaction = change_on_first_read;
+    action.sa_flags = SA_SIGINFO;
+    sigaction(SIGSEGV, &action, &changed.previous);
+    mprotect(changed.last_page, page, PROT_NONE);
 }
 
 }  // namespace
@@ -268,6 +332,7 @@ __attribute__((visibility("default"))) void* mmap(void* address, size_t length, 
         ::fstat(fd, &file) == 0 && file.st_dev == target.st_dev && file.st_ino == target.st_ino) {
         static_cast<void>(::truncate(shrunk, file.st_size / 2));
     }
+    if (mapped != MAP_FAILED) change_later(mapped, length, flags, fd);
     return mapped;
 }
 

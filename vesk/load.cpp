@@ -139,7 +139,6 @@ bool load_protocol(const std::string& path, Loaded& out, int& exit_status) {
         return false;
     }
     out.settings = std::move(decoded).value();
-    out.file_size = bytes.size();
     return true;
 }
 

@@ -17,7 +17,6 @@ inline constexpr int EXIT_INTERNAL = 3;  // the decoder and the encoder disagree
 
 struct Loaded {
     protocols::Settings settings;
-    std::size_t file_size = 0;
 };
 
 // Reads and decodes `path`. On failure prints "vesk: PATH: ..." to standard

@@ -1,10 +1,21 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
 #include "crc32.hpp"
+#include "npz_writer.hpp"
 
 namespace vesk {
 namespace {
@@ -46,6 +57,72 @@ TEST(Crc32, MatchesTheBitwiseDefinitionAtAnyOffsetLengthAndSplit) {
             ASSERT_EQ(pieces.value(), bitwise_crc32(p, length)) << start << " " << length;
         }
     }
+}
+
+std::uint64_t little_endian(const std::vector<std::uint8_t>& bytes, std::size_t at, int size) {
+    std::uint64_t value = 0;
+    for (int i = size - 1; i >= 0; --i) value = (value << 8) | bytes.at(at + i);
+    return value;
+}
+
+// An entry whose local header starts past 4 GiB keeps its offset in a ZIP64
+// extra field. The first entry's 4 GiB, read from memory that is never
+// written, go to a null device of the test's own (only root can make one);
+// the descriptor is then pointed at a regular file, which gets the rest.
+TEST(NpzWriter, AnEntryPast4GiBKeepsItsOffsetInAZip64ExtraField) {
+    if (::geteuid() != 0) GTEST_SKIP() << "making a device node needs root";
+    namespace fs = std::filesystem;
+    std::string pattern = (fs::temp_directory_path() / "npz-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path folder = pattern;
+    const fs::path null_device = folder / "null", tail = folder / "tail.npz";
+    ASSERT_EQ(::mknod(null_device.c_str(), S_IFCHR | 0600, ::makedev(1, 3)), 0) << errno;
+    const int fd = ::open(null_device.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fs::remove_all(folder);
+        GTEST_SKIP() << "no device of the test's own here: " << std::strerror(errno);
+    }
+
+    // The largest entry add() takes (header and values below 2^32 - 1 bytes),
+    // so that with its local header it ends past 2^32 - 1.
+    constexpr std::uint64_t MAX_U32 = 0xFFFFFFFF;
+    const std::size_t count = (MAX_U32 - 1 - 128) / 2;
+    ASSERT_EQ(npy_int16_header(count).size(), 128u);
+    void* const zeros =
+        ::mmap(nullptr, 2 * count, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(zeros, MAP_FAILED);
+    NpzWriter writer(fd);
+    const bool added = writer.add("a", {static_cast<const std::int16_t*>(zeros), count});
+    ::munmap(zeros, 2 * count);
+    ASSERT_TRUE(added) << std::strerror(errno);
+    const int regular = ::open(tail.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(regular, 0);
+    ASSERT_EQ(::dup2(regular, fd), fd);
+    ::close(regular);
+    const std::int16_t values[] = {1, -2, 3};
+    ASSERT_TRUE(writer.add("b", values));
+    ASSERT_TRUE(writer.finish());
+    ::close(fd);
+
+    std::ifstream in(tail, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    fs::remove_all(folder);
+    const std::uint64_t b_offset = 30 + 5 + 128 + 2 * count;  // where "b"'s local header is
+    ASSERT_GT(b_offset, MAX_U32);
+    const std::size_t directory = 30 + 5 + npy_int16_header(3).size() + sizeof values;
+    const std::size_t first = directory, second = first + 46 + 5;
+    ASSERT_GT(bytes.size(), second + 46 + 5 + 12);
+    EXPECT_EQ(little_endian(bytes, first + 6, 2), 20u);   // version needed: no ZIP64
+    EXPECT_EQ(little_endian(bytes, first + 30, 2), 0u);   // no extra field
+    EXPECT_EQ(little_endian(bytes, first + 42, 4), 0u);   // its offset
+    EXPECT_EQ(little_endian(bytes, second + 6, 2), 45u);  // version needed: ZIP64
+    EXPECT_EQ(little_endian(bytes, second + 30, 2), 12u);
+    EXPECT_EQ(little_endian(bytes, second + 42, 4), MAX_U32);
+    const std::size_t extra = second + 46 + 5;
+    EXPECT_EQ(little_endian(bytes, extra, 2), 1u);      // the ZIP64 extra field's id
+    EXPECT_EQ(little_endian(bytes, extra + 2, 2), 8u);  // and the length of what follows
+    EXPECT_EQ(little_endian(bytes, extra + 4, 8), b_offset);
+    EXPECT_EQ(little_endian(bytes, extra + 12, 4), 0x06064B50u);  // the ZIP64 end record next
 }
 
 }  // namespace

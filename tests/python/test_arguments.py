@@ -2,6 +2,7 @@
 message of each refusal, and which values each kind of parameter takes."""
 
 import math
+import traceback
 
 import pytest
 
@@ -340,3 +341,17 @@ def test_parameters_are_converted_in_order(protocol):
         protocol.set_amplitude_source(None, Raising(AssertionError("converted")))
     with pytest.raises(OverflowError):
         protocol.set_amplitude_source(Coil.A1, -1, Raising(AssertionError("converted")))
+
+
+@pytest.mark.parametrize("method, args", [
+    ("add_constant_signal", ()),
+    ("add_mixed_signal", (0,)),
+])
+def test_an_error_passed_on_keeps_its_traceback(protocol, method, args):
+    # A TypeError subclass leaves as it came, with the frames it was raised through.
+    error = TypeErrorSubclass("sub")
+    with pytest.raises(TypeErrorSubclass) as caught:
+        getattr(protocol, method)(*args, Raising(error))
+    assert caught.value is error
+    frames = [frame.name for frame in traceback.extract_tb(error.__traceback__)]
+    assert frames[-1] in ("__float__", "__index__")

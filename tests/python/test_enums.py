@@ -2,9 +2,11 @@
 form, compared by identity, and nothing else."""
 
 import operator
+import sys
+
 import pytest
 
-from revevu import Channel, Coil
+from revevu import Channel, Coil, Protocol
 
 MEMBERS = [
     (Channel.A, 0, "Channel.A"),
@@ -114,3 +116,23 @@ def test_slots_refuse_a_member_of_the_other_class():
         Coil.__repr__(Channel.A)
     with pytest.raises(TypeError):
         Channel.__int__(Coil.B2)
+
+
+@pytest.mark.parametrize("cls", [Channel, Coil])
+def test_members_are_fixed_size_objects_even_while_a_method_holds_them(cls):
+    # A member's reported size is its type's, also from inside an argument's
+    # conversion, while the member it follows is held as an argument.
+    sizes = []
+
+    class Index:
+        def __index__(self):
+            sizes.extend(sys.getsizeof(m) for m in vars(cls).values() if type(m) is cls)
+            return 0
+
+    protocol = Protocol()
+    protocol.add_constant_signal(0.0)
+    method = protocol.set_amplitude_source if cls is Coil else protocol.set_modulation_source
+    for member in (m for m in vars(cls).values() if type(m) is cls):
+        method(member, Index())
+    assert cls.__itemsize__ == 0
+    assert sizes and set(sizes) == {cls.__basicsize__}

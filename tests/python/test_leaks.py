@@ -75,6 +75,7 @@ def scenarios(np):
         ("sampling rate", lambda p: p.get_sampling_rate(), ()),
         ("str", lambda p: str(p), ()),
         ("save refused", lambda p: p.save(text), (text,)),
+        ("new protocol dropped", lambda p: Protocol(), ()),
     ]
     if np is not None:
         rows += [

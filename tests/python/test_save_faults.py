@@ -532,6 +532,8 @@ def test_every_file_call_of_save_failing_once(work, fault_shim, scenario, refuse
     assert "fsync" in calls and "close" in calls, f"the written file is not flushed and closed: {calls}"
     if result["attribute"] and scenario in ("unnamed-file", "named-temporary-file"):
         assert {"flistxattr", "fgetxattr", "fsetxattr"} <= set(calls), calls
+    if scenario in ("unnamed-file", "new-target") and os.path.isdir("/proc/self/fd"):
+        assert calls.count("linkat") == 1, f"the unnamed file was not linked through /proc: {calls}"
     FAULTS["injected"] += result["injected"]
     print(f"{scenario}: save's file calls {calls}; {result['injected']} faults injected: {result['reported']} reported,"
           f" {result['retried']} retried (EINTR, short writes), {result['tolerated']} tolerated"
@@ -628,3 +630,25 @@ def test_killed_save_leaves_only_the_whole_target(tmp_path):
             leftovers += 1
         assert target.read_bytes() in candidates, f"round {round_number}: the target is not whole"
     assert leftovers <= 1
+
+
+def test_a_proc_link_to_a_long_path_is_followed(work):
+    # A link to a descriptor in /proc, whose own link text (the file's path)
+    # is longer than what its size says and the first buffer it is read into.
+    protocol, _, target_dir, _ = work
+    folder = os.path.join(target_dir, *["d" * 60] * 5)
+    os.makedirs(folder)
+    target = os.path.join(folder, "run.vesk")
+    write(target)
+    assert len(target) > 300
+    fd = os.open(target, os.O_RDONLY)
+    link = os.path.join(target_dir, "via.vesk")
+    os.symlink(f"/proc/self/fd/{fd}", link)
+    try:
+        protocol.save(link)
+    finally:
+        os.close(fd)
+    assert os.readlink(link) == f"/proc/self/fd/{fd}"
+    protocol.save(os.path.join(target_dir, "plain.vesk"))
+    with open(target, "rb") as saved_through_link, open(os.path.join(target_dir, "plain.vesk"), "rb") as plain:
+        assert saved_through_link.read() == plain.read()

@@ -108,6 +108,9 @@ def test_golden_plot_of_the_quickstart(example_files, tmp_path):
     ]
     ticks = [e.text for e in root.iter(NS + "text") if e.get("class") == "tick"]
     assert ticks == ["0", *(f"0.0{i:02d}" for i in range(5, 55, 5)), "time (s)"]
+    # The two footnotes, a line apart, fill the band at the page's bottom.
+    notes = [int(e.get("y")) for e in root.iter(NS + "text") if e.get("class") == "note"]
+    assert notes == [int(root.get("height")) - 25, int(root.get("height")) - 10]
 
 
 def test_every_example_is_self_contained(example_files, tmp_path):
@@ -369,6 +372,11 @@ def test_any_duration_gives_an_axis(duration, ticks, tmp_path):
     assert [e.text for e in labels] == ticks
     xs = [int(e.get("x")) for e in labels]
     assert xs[0] == 230 and xs == sorted(set(xs)) and xs[-1] <= 230 + 930
+    # The axis line across the plot, and a tick mark under every label, the
+    # first at the axis's start included.
+    axis = next(e.get("d") for e in root.iter(NS + "path") if e.get("class") == "axis")
+    assert re.match(r"M230 (\d+)H1160M230 \1v5", axis), axis
+    assert [int(x) for x in re.findall(r"M(\d+) \d+v5", axis)] == xs
 
 
 @pytest.mark.parametrize(
