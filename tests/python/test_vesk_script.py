@@ -169,7 +169,8 @@ def failures(tmp_path):
     refused = patched(saved(Protocol(), tmp_path, "refused.vesk"), INTENSITY,
                       struct.pack("<d", 1.5))
     (tmp_path / "bad.vesk").write_bytes(good.read_bytes()[:100])
-    long = Protocol()  # 600 kB of samples, past the size limit below
+    long = Protocol()  # 1.2 MB of samples, past the size limit below
+    long.set_session_duration(120.0)
     long.add_arbitrary_signal(np.full(long.get_num_samples(), 0.5))
     long_file = saved(long, tmp_path, "long.vesk")
     out = tmp_path / "out.py"
