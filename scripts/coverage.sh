@@ -69,13 +69,19 @@ find "$profiles" -name '*.profraw' >build/llvmcov-profiles.txt
 # A counter file a child could not finish (killed, or past a file-size
 # limit) is left out with a warning rather than failing the merge.
 "llvm-profdata-$LLVM" merge -sparse --failure-mode=all --input-files=build/llvmcov-profiles.txt -o "$merged"
-# Every program and module that ran with counters; a source built into several
-# (each sample-reading loop's test) counts once, its counts added up.
+# Every program and module that ran with counters. A function built the same
+# way into several counts once, its counts added up; one built another way
+# (the tests of a loop a faster processor would take, built with that loop
+# alone) is shown as the first program listed has it: the ones built as
+# shipped come first, those builds last.
 objects=()
 while IFS= read -r object; do objects+=(-object "$object"); done < <(
-    find build/llvmcov-cpp/tests -maxdepth 2 -type f -executable -name '*_test'
     echo "$site/bin/vesk"
-    find "$site" -maxdepth 1 -name '*.so')
+    find "$site" -maxdepth 1 -name '*.so' | sort
+    find build/llvmcov-cpp/tests -maxdepth 2 -type f -executable -name '*_test' | sort |
+        grep -Ev '_(baseline|ssse3|avx2)_test$'
+    find build/llvmcov-cpp/tests -maxdepth 2 -type f -executable -name '*_test' | sort |
+        grep -E '_(baseline|ssse3|avx2)_test$')
 ignore='^(/usr/|.*/site-packages/|.*/_deps/|.*/tests/)'
 "llvm-cov-$LLVM" export -summary-only -instr-profile="$merged" -ignore-filename-regex="$ignore" \
     "${objects[@]}" >build/coverage-summary.json

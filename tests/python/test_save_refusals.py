@@ -1,0 +1,71 @@
+"""Failures of a save's file calls that are no error of the save: a call
+refused for want of permission on the way to replacing a writable file makes
+the save write that file in place; a directory that cannot be opened for
+reading, or flushed, is tolerated once the new file has its name; a file
+system without unnamed files gets a named temporary file. Each time the save
+succeeds with the bytes of an undisturbed save and leaves no other file."""
+
+import errno
+
+import pytest
+
+from reliability_helpers import run_python
+
+CHILD = """
+import ctypes, json, os, revevu
+shim = ctypes.CDLL({shim!r})
+shim.revevu_fault_trace.restype = ctypes.c_char_p
+protocol = revevu.Protocol()
+protocol.add_constant_signal(0.5)
+target = os.path.join({folder!r}, "t.vesk")
+
+def fresh():
+    if {existing!r}:
+        with open(target, "wb") as f:
+            f.write(b"an older file")
+    elif os.path.exists(target):
+        os.remove(target)
+
+fresh()
+shim.revevu_fault_arm(0, 0, 0)  # counts the calls, fails none
+protocol.save(target)
+shim.revevu_fault_disarm()
+calls = shim.revevu_fault_trace().decode().split(",")
+undisturbed = open(target, "rb").read()
+fresh()
+inode = os.stat(target).st_ino if {existing!r} else None
+shim.revevu_fault_arm([i + 1 for i, c in enumerate(calls) if c == {call!r}][{nth}], {error_number}, 0)
+try:
+    protocol.save(target)
+    outcome = None
+except BaseException as error:
+    outcome = repr(error)
+finally:
+    shim.revevu_fault_disarm()
+print(json.dumps({{"outcome": outcome, "same": open(target, "rb").read() == undisturbed,
+                  "in_place": os.stat(target).st_ino == inode, "left": os.listdir({folder!r})}}))
+"""
+
+# (existing target, failing call, which of its calls, error, written in place)
+CASES = {
+    "new file's creation refused": (True, "openat", 2, errno.EACCES, True),
+    "new file's creation not permitted": (True, "openat", 2, errno.EPERM, True),
+    "new file's mode refused": (True, "fchmod", 0, errno.EACCES, True),
+    "rename refused": (True, "renameat", 0, errno.EACCES, True),
+    "rename not permitted": (True, "renameat", 0, errno.EPERM, True),
+    "directory unreadable": (True, "openat", -1, errno.EACCES, False),
+    "directory flush invalid": (True, "fsync", -1, errno.EINVAL, False),
+    "directory flush unsupported": (False, "fsync", -1, errno.EOPNOTSUPP, False),
+    "directory flush not implemented": (False, "fsync", -1, errno.ENOSYS, False),
+    "unnamed file taken for a directory": (False, "openat", 1, errno.EISDIR, False),
+    "unnamed file invalid": (False, "openat", 1, errno.EINVAL, False),
+}
+
+
+@pytest.mark.parametrize("case", CASES)
+def test_save_succeeds_through_a_refusal_or_a_file_system_limit(case, fault_shim, tmp_path):
+    existing, call, nth, error_number, in_place = CASES[case]
+    code = CHILD.format(shim=fault_shim, folder=str(tmp_path), existing=existing, call=call, nth=nth,
+                        error_number=error_number)
+    result = run_python(code, extra_preload=fault_shim)
+    assert result == {"outcome": None, "same": True, "in_place": in_place, "left": ["t.vesk"]}
