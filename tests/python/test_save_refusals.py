@@ -2,7 +2,8 @@
 refused for want of permission on the way to replacing a writable file makes
 the save write that file in place; a directory that cannot be opened for
 reading, or flushed, is tolerated once the new file has its name; a file
-system without unnamed files gets a named temporary file, and one without
+system without unnamed files gets a named temporary file, a name taken
+meanwhile another name, and one without
 extended attributes or ACLs has none to copy; an attribute removed or grown
 while it is copied is left out or read again. Each time the save succeeds
 with the bytes of an undisturbed save and leaves no other file."""
@@ -65,6 +66,8 @@ CASES = {
     "directory flush not implemented": (False, "fsync", -1, errno.ENOSYS, False),
     "unnamed file taken for a directory": (False, "openat", 1, errno.EISDIR, False),
     "unnamed file invalid": (False, "openat", 1, errno.EINVAL, False),
+    "target created meanwhile": (False, "linkat", 0, errno.EEXIST, False),
+    "temporary name taken": (True, "linkat", 0, errno.EEXIST, False),
     "attribute not readable": (True, "fgetxattr", 0, errno.EACCES, True),
     "attributes unsupported": (True, "flistxattr", 0, errno.EOPNOTSUPP, False),
     "attribute removed meanwhile": (True, "fgetxattr", 0, errno.ENODATA, False),
