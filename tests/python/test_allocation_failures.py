@@ -50,7 +50,7 @@ CASES = {
         for _ in range(300):  # positions past the interpreter's cached small ints
             p.add_constant_signal(0.0)
         print(sweep(lambda: p.add_constant_signal(0.5), state=lambda: str(p)),
-              sweep(lambda: p.add_sine_signal(1.0, 2.0, 3.0), state=lambda: str(p)),
+              sweep(lambda: p.add_sine_signal(1.0, 2.0, phase=3.0), state=lambda: str(p)),
               sweep(lambda: str(p), state=lambda: str(p)) == str(p))
         """,
         "300 301 True",

@@ -68,6 +68,10 @@ CASES = {
     "unnamed file invalid": (False, "openat", 1, errno.EINVAL, False),
     "target created meanwhile": (False, "linkat", 0, errno.EEXIST, False),
     "temporary name taken": (True, "linkat", 0, errno.EEXIST, False),
+    # Without /proc the unnamed file is linked from its descriptor (or, with
+    # no privilege for that, given up for a named one).
+    "no /proc for a new target": (False, "linkat", 0, errno.ENOENT, False),
+    "no /proc for a replacement": (True, "linkat", 0, errno.ENOENT, False),
     "attribute not readable": (True, "fgetxattr", 0, errno.EACCES, True),
     "attributes unsupported": (True, "flistxattr", 0, errno.EOPNOTSUPP, False),
     "attribute removed meanwhile": (True, "fgetxattr", 0, errno.ENODATA, False),
