@@ -16,8 +16,9 @@
 # llvm-14; LLVM=18 picks another version). Builds in build/llvmcov-cpp and
 # build/llvmcov-py; the module goes to build/llvmcov-py/site, never over the
 # installed one. Every process, vesk children and forked ones included,
-# writes its own counter file into build/llvmcov-profiles; the HTML report
-# of every file is left in build/coverage-html.
+# writes its own counter file into build/llvmcov-profiles when it exits (one
+# killed, or ended by _exit as vesk's handler of a file truncated under it,
+# writes none); the HTML report of every file is left in build/coverage-html.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
