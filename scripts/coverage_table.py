@@ -1,5 +1,5 @@
-"""Prints gcovr's JSON summary as lines and branches covered per folder and in total.
-    python scripts/coverage_table.py build/coverage-summary.json"""
+"""Prints llvm-cov's JSON summary as lines and branches covered per folder and in total.
+    python scripts/coverage_table.py ROOT build/coverage-summary.json"""
 
 import json
 import sys
@@ -7,13 +7,18 @@ import sys
 FOLDERS = ("protocols/", "revevu/src/", "vesk/")
 
 
-def main(summary_path: str) -> None:
+def main(root: str, summary_path: str) -> None:
     with open(summary_path, encoding="utf-8") as f:
-        files = json.load(f)["files"]
+        files = json.load(f)["data"][0]["files"]
+    prefix = root.rstrip("/") + "/"
     totals = {folder: [0, 0, 0, 0] for folder in (*FOLDERS, "total")}
     for entry in files:
-        folder = next(f for f in FOLDERS if entry["filename"].startswith(f))
-        counts = (entry["line_covered"], entry["line_total"], entry["branch_covered"], entry["branch_total"])
+        name = entry["filename"].removeprefix(prefix)
+        folder = next((f for f in FOLDERS if name.startswith(f)), None)
+        if folder is None:
+            continue
+        lines, branches = entry["summary"]["lines"], entry["summary"]["branches"]
+        counts = (lines["covered"], lines["count"], branches["covered"], branches["count"])
         for key in (folder, "total"):
             totals[key] = [a + b for a, b in zip(totals[key], counts)]
     print(f"{'folder':<14}{'lines':>22}{'branches':>22}")
@@ -23,4 +28,4 @@ def main(summary_path: str) -> None:
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(*sys.argv[1:])

@@ -548,7 +548,9 @@ def report(results: dict, reviewed: dict[str, str], out=sys.stdout) -> None:
     print(f"seed {results['seed']}, tree {results['tree']} ({results.get('commit') or 'no commit'}),"
           f" unmutated tests {results['baseline_seconds']} s, limit {results['limit']} s a mutant",
           file=out)
-    header = ("folder", "killed", "timeout", "survived", "reviewed", "no-compile", "score")
+    # "removed": a survivor whose line a later change took out of the code.
+    header = ("folder", "killed", "timeout", "survived", "reviewed", "removed", "no-compile",
+              "score")
     rows = []
     totals = dict.fromkeys(header[1:-1], 0)
     for folder in sorted(FOLDERS) + ["all"]:
@@ -584,8 +586,10 @@ def report(results: dict, reviewed: dict[str, str], out=sys.stdout) -> None:
     if rechecked:
         commits = sorted({r["rechecked"]["commit"] or "no commit" for r in rechecked})
         now_caught = sum(r["status"] in ("killed", "timeout") for r in rechecked)
+        removed = sum(r["status"] == "removed" for r in rechecked)
         print(f"{len(rechecked)} survivors of the first run rechecked against the tests of"
-              f" {', '.join(commits)}: {now_caught} now killed", file=out)
+              f" {', '.join(commits)}: {now_caught} now killed, {removed} removed from the code",
+              file=out)
     survivors = [r for r in runs if r["status"] == "survived" and r["key"] not in reviewed]
     if survivors:
         print("\nsurvivors:", file=out)
@@ -616,7 +620,11 @@ def recheck(args: argparse.Namespace, tree: Path, files: dict[str, str],
         text = files.get(run["path"], "")
         found = [m for m in find_mutants(run["path"], text) if m.key(text) == run["key"]]
         if not found:
-            print(f"gone       {run['diff']}", flush=True)
+            # The line was removed from the product code: no such fault is left.
+            run["rechecked"] = {"commit": commit, "status": "removed", "by": ""}
+            run["status"], run["by"] = "removed", ""
+            print(f"removed    {run['diff']}", flush=True)
+            args.results.write_text(json.dumps(results, indent=1) + "\n")
             continue
         outcome = runner.run_mutant(found[0], text, results["limit"])
         run["rechecked"] = {"commit": commit, "status": outcome["status"],

@@ -216,7 +216,7 @@ def test_export_refuses_what_has_no_samples(signal, message, tmp_path):
 @pytest.mark.parametrize("where", ["missing folder", "file too large", "standard output too large"])
 def test_export_reports_output_it_cannot_open_or_write(where, tmp_path):
     p = Protocol()
-    p.set_session_duration(1.0)  # 5000 rows, past the file-size limit
+    p.set_session_duration(10.0)  # 50000 rows: past the file-size limit within the first block
     p.add_arbitrary_signal(np.full(p.get_num_samples(), 0.25))
     path = saved(p, tmp_path)
     out = tmp_path / ("missing" if where == "missing folder" else "") / "out.csv"

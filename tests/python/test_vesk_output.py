@@ -50,6 +50,9 @@ COMMANDS = {
 @pytest.mark.parametrize("command", COMMANDS)
 def test_output_that_takes_no_bytes_gives_one_line_and_exit_2(command, kind, tmp_path,
                                                               monkeypatch):
+    if kind == "size limit" and "LLVM_PROFILE_FILE" in os.environ and os.geteuid() == 0:
+        pytest.skip("vesk with coverage counters cannot write them under a limit of 0; "
+                    "the device takes the same paths")
     monkeypatch.chdir(tmp_path)  # and "-" read as a name would be written here
     p = Protocol()
     p.set_session_duration(0.01)

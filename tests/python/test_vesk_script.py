@@ -169,10 +169,13 @@ def failures(tmp_path):
     refused = patched(saved(Protocol(), tmp_path, "refused.vesk"), INTENSITY,
                       struct.pack("<d", 1.5))
     (tmp_path / "bad.vesk").write_bytes(good.read_bytes()[:100])
-    long = Protocol()  # 600 kB of samples, past the size limit below
+    long = Protocol()  # 1.2 MB of samples, past the size limit below
+    long.set_session_duration(120.0)
     long.add_arbitrary_signal(np.full(long.get_num_samples(), 0.5))
     long_file = saved(long, tmp_path, "long.vesk")
     out = tmp_path / "out.py"
+    for folder in ("taken.npz", "taken.py"):  # a name in use by a folder cannot be replaced
+        (tmp_path / folder).mkdir()
     return {
         "no -o": (["script", good], "vesk: -o OUTPUT is required\n", None),
         "no FILE": (["script", "-o", out], "vesk: no FILE given\n", None),
@@ -204,13 +207,29 @@ def failures(tmp_path):
             f"vesk: {tmp_path}/out.npz: cannot write: File too large\n",
             limit_file_size,
         ),
+        "samples' folder missing": (
+            ["script", long_file, "-o", tmp_path / "missing" / "out.py"],
+            f"vesk: {tmp_path}/missing/out.npz: cannot write: No such file or directory\n",
+            None,
+        ),
+        "samples' name is a folder": (
+            ["script", long_file, "-o", tmp_path / "taken.py"],
+            f"vesk: {tmp_path}/taken.npz: cannot write: Is a directory\n",
+            None,
+        ),
+        "script's name is a folder": (
+            ["script", good, "-o", tmp_path / "taken.py"],
+            f"vesk: {tmp_path}/taken.py: cannot write: Is a directory\n",
+            None,
+        ),
     }
 
 
 @pytest.mark.parametrize(
     "case",
     ["no -o", "no FILE", "ambiguous suffix", "names a folder", "invalid file", "refused",
-     "missing folder", "write fails"],
+     "missing folder", "write fails", "samples' folder missing", "samples' name is a folder",
+     "script's name is a folder"],
 )
 def test_failures_exit_2_with_one_line_and_leave_no_files(case, tmp_path):
     args, message, preexec = failures(tmp_path)[case]

@@ -28,11 +28,11 @@ def vesk_path() -> str:
 
 
 def limit_file_size():
-    """For preexec_fn: files of the child end at 100 kB, a write past that
+    """For preexec_fn: files of the child end at 1 MB, a write past that
     failing with EFBIG rather than killing the child (SIGXFSZ ignored). Above
     any coverage counter file, which a build with counters writes at exit."""
     signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-    resource.setrlimit(resource.RLIMIT_FSIZE, (100_000, 100_000))
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1_000_000, 1_000_000))
 
 
 def run_vesk(*args: object) -> subprocess.CompletedProcess:
