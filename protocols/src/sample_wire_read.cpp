@@ -89,13 +89,15 @@ struct Plans {
     std::array<PlanStep, 1u << WINDOW> steps;  // apart: the loop's chain reads only these
 };
 
-constexpr Plans make_plans() {
+consteval Plans make_plans() {
     Plans plans{};
     for (std::size_t mask = 0; mask < (1u << WINDOW); ++mask) {
         LanePlan lane{};
         lane.low.fill(0x80);
         lane.third.fill(0x80);
-        const auto continues = [&](std::size_t at) { return ((mask >> at) & 1) != 0; };
+        const auto continues = [&](std::size_t at) consteval {
+            return ((mask >> at) & 1) != 0;
+        };
         std::size_t at = 0, k = 0;
         while (k < LANES) {
             std::size_t length = 1;
@@ -226,11 +228,13 @@ constexpr std::size_t CHUNK = 8;  // bytes of a block whose varints one table en
 // or three bytes, the second byte of each varint starting in the chunk into
 // the 16-bit lanes, in order (0x80 zeroes a byte). The third byte is taken
 // from two places further on, wherever the second byte goes on.
-constexpr auto make_chunk_plans() {
+consteval auto make_chunk_plans() {
     std::array<std::array<std::uint8_t, 16>, 1u << (CHUNK + 2)> plans{};
     for (std::size_t bits = 0; bits < plans.size(); ++bits) {
         plans[bits].fill(0x80);
-        const auto continues = [&](std::size_t at) { return ((bits >> (at + 1)) & 1) != 0; };
+        const auto continues = [&](std::size_t at) consteval {
+            return ((bits >> (at + 1)) & 1) != 0;
+        };
         std::size_t lane = 0;
         for (std::size_t at = 0; at < CHUNK; ++at) {
             if (at > 0 ? continues(at - 1) : (bits & 1) != 0) continue;  // not a start
@@ -361,7 +365,7 @@ struct PositionBytes {
     alignas(64) std::array<std::uint8_t, 64> third[2];
 };
 
-constexpr PositionBytes make_position_bytes() {
+consteval PositionBytes make_position_bytes() {
     PositionBytes bytes{};
     for (std::size_t half = 0; half < 2; ++half) {
         for (std::size_t lane = 0; lane < 32; ++lane) {

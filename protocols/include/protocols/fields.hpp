@@ -17,7 +17,7 @@ struct Field {
 };
 
 template <typename Owner, typename Member>
-constexpr Field<Owner, Member> field(std::string_view name, Member Owner::*member) {
+consteval Field<Owner, Member> field(std::string_view name, Member Owner::*member) {
     return {name, member};
 }
 
