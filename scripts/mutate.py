@@ -25,6 +25,7 @@ mutant of the file writer cannot replace the machine's /dev/null or /dev/full.
 from __future__ import annotations
 
 import argparse
+import collections
 import dataclasses
 import hashlib
 import json
@@ -602,6 +603,16 @@ def report(results: dict, reviewed: dict[str, str], out=sys.stdout) -> None:
             print(f"  {run['diff']}\n      {reviewed[run['key']]}", file=out)
 
 
+def warn_ambiguous(order: list[Mutant], files: dict[str, str], reviewed: dict[str, str]) -> None:
+    """A reviewed entry names a change, not a place: one that matches two
+    sites would also leave out a mutant nobody reviewed."""
+    sites = collections.Counter(m.key(files[m.path]) for m in order)
+    for key in reviewed:
+        if sites[key] > 1:
+            print(f"warning: reviewed entry matches {sites[key]} places, review each or"
+                  f" kill it with a test: {key}", file=sys.stderr)
+
+
 def recheck(args: argparse.Namespace, tree: Path, files: dict[str, str],
             reviewed: dict[str, str]) -> int:
     """Runs each survivor of a finished sample again against the tree as it is
@@ -684,6 +695,7 @@ def main() -> int:
             parser.error("--recheck needs an existing --results file")
         return recheck(args, tree, files, reviewed)
     order = sample_order(files, args.seed, args.only)
+    warn_ambiguous(order, files, reviewed)
     if args.list:
         # Not knowing which will compile, the list shows as many as the count asks.
         for mutant in order[: args.count]:
