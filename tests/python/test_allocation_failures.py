@@ -2,6 +2,7 @@
 test hook, in a child): the failure is a MemoryError that changes nothing, and
 the first run in which nothing fails gives the normal result."""
 
+import sys
 import textwrap
 
 import pytest
@@ -58,7 +59,19 @@ CASES = {
 }
 
 
-@pytest.mark.parametrize("case", CASES)
+# CPython 3.13.0's PyDict_SetDefaultRef counts an entry whose insertion failed
+# for want of memory and reports success, so the type being created is left
+# with a broken dict that crashes the next collection. The failure is inside
+# PyType_FromSpec, before the module sees the type; 3.11, 3.12 and 3.14 pass.
+BROKEN_DICT_ON_NO_MEMORY = sys.version_info[:3] == (3, 13, 0)
+
+
+@pytest.mark.parametrize("case", [
+    pytest.param(case, marks=pytest.mark.skipif(
+        case == "import" and BROKEN_DICT_ON_NO_MEMORY,
+        reason="CPython 3.13.0 corrupts a type's dict when an allocation fails in it"))
+    for case in CASES
+])
 def test_every_allocation_failing_in_turn(case):
     code, expected = CASES[case]
     result = run_python(SWEEP + textwrap.dedent(code))
