@@ -61,10 +61,15 @@ bool claim_interpreter() {
 bool register_class(PyObject* module, const char* name, PyTypeObject* type) {
     if (type == nullptr) return false;
     PyObject* dict = PyModule_GetDict(module);  // borrowed
-    OwnedRef all = OwnedRef::borrow(PyDict_GetItemString(dict, "__all__"));
+    // PyDict_GetItemString would swallow a failure to make the key (out of
+    // memory) and report it as an ignored exception.
+    OwnedRef key = OwnedRef::steal(PyUnicode_FromString("__all__"));
+    if (!key) return false;
+    OwnedRef all = OwnedRef::borrow(PyDict_GetItemWithError(dict, key.get()));
     if (!all) {
+        if (PyErr_Occurred()) return false;
         all = OwnedRef::steal(PyList_New(0));
-        if (!all || PyDict_SetItemString(dict, "__all__", all.get()) < 0) return false;
+        if (!all || PyDict_SetItem(dict, key.get(), all.get()) < 0) return false;
     }
     OwnedRef class_name = OwnedRef::steal(PyUnicode_FromString(name));
     if (!class_name || PyList_Append(all.get(), class_name.get()) < 0) return false;
