@@ -618,7 +618,7 @@ def recheck(args: argparse.Namespace, tree: Path, files: dict[str, str],
     """Runs each survivor of a finished sample again against the tree as it is
     now, so that tests written for the survivors are shown to kill them. The
     mutant is found again by its change, not its line, so product code may
-    have moved; one whose line is gone is reported and left as it was."""
+    have moved; one whose line is gone counts as removed."""
     results = json.loads(args.results.read_text())
     survivors = [run for run in results["mutants"]
                  if run["status"] == "survived" and run["key"] not in reviewed]
@@ -630,23 +630,24 @@ def recheck(args: argparse.Namespace, tree: Path, files: dict[str, str],
     for run in survivors:
         text = files.get(run["path"], "")
         found = [m for m in find_mutants(run["path"], text) if m.key(text) == run["key"]]
-        if not found:
-            # The line was removed from the product code: no such fault is left.
-            run["rechecked"] = {"commit": commit, "status": "removed", "by": ""}
-            run["status"], run["by"] = "removed", ""
-            print(f"removed    {run['diff']}", flush=True)
-            args.results.write_text(json.dumps(results, indent=1) + "\n")
-            continue
-        outcome = runner.run_mutant(found[0], text, results["limit"])
+        if found:
+            outcome = runner.run_mutant(found[0], text, results["limit"])
+        else:  # the line was taken out of the product code: no such fault is left
+            outcome = {"status": "removed", "by": "", "seconds": 0.0}
         run["rechecked"] = {"commit": commit, "status": outcome["status"],
                             "by": outcome.get("by", "")}
         if outcome["status"] != "no-compile":
             run["status"], run["by"] = outcome["status"], outcome.get("by", "")
         print(f"{outcome['status']:10} {outcome['seconds']:6.1f} s  {run['diff']}", flush=True)
-        args.results.write_text(json.dumps(results, indent=1) + "\n")
+        save_results(args.results, results)
     print()
     report(results, reviewed)
     return 0
+
+
+def save_results(path: Path | None, results: dict) -> None:
+    if path:
+        path.write_text(json.dumps(results, indent=1) + "\n")
 
 
 def resolved_work(work: Path | None, tree: Path) -> Path:
@@ -720,10 +721,6 @@ def main() -> int:
           + ("in a private /dev" if runner.isolate else "with the machine's /dev (not root)"),
           flush=True)
 
-    def save() -> None:
-        if args.results:
-            args.results.write_text(json.dumps(results, indent=1) + "\n")
-
     if "baseline_seconds" not in results:
         if not runner.compile():
             raise SystemExit(f"the unmutated tree does not build: see {runner.log}")
@@ -733,7 +730,7 @@ def main() -> int:
             raise SystemExit(f"the unmutated tree fails its tests ({detail}): see {runner.log}")
         results["baseline_seconds"] = round(time.monotonic() - started, 1)
     results["limit"] = args.timeout or round(3 * results["baseline_seconds"] + 30)
-    save()
+    save_results(args.results, results)
 
     compiled = sum(run["status"] != "no-compile" for run in results["mutants"])
     for mutant in order:
@@ -750,7 +747,7 @@ def main() -> int:
         compiled += run["status"] != "no-compile"
         print(f"[{compiled}/{args.count}] {run['status']:10} {run['seconds']:6.1f} s"
               f"  {run['diff']}", flush=True)
-        save()
+        save_results(args.results, results)
     print()
     report(results, reviewed)
     return 0

@@ -37,8 +37,8 @@ CASES = {
     "import": (
         """
         import importlib.util
-        spec = importlib.util.find_spec("revevu")
-        module = sweep(lambda: importlib.util.module_from_spec(spec), ("MemoryError", "SystemError"))
+        found = importlib.util.find_spec("revevu")
+        module = sweep(lambda: importlib.util.module_from_spec(found), ("MemoryError", "SystemError"))
         print(module.__all__, repr(module.Coil.B2), int(module.Channel.B))
         """,
         "['Protocol', 'Channel', 'Coil'] Coil.B2 1",
