@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "commands.hpp"
+#include "diff.hpp"
 #include "pair_mark.hpp"
 #include "plot.hpp"
 #include "protocols/decoder.hpp"
@@ -24,6 +24,7 @@
 #include "protocols/json_form.hpp"
 #include "protocols/text_form.hpp"
 #include "protocols/utf8.hpp"
+#include "summary.hpp"
 
 namespace {
 

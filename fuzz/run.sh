@@ -21,19 +21,20 @@ if ! command -v clang++ >/dev/null; then
 fi
 
 mkdir -p "$build"
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Iprotocols/include -Ivesk
+reader=(vesk/formats vesk/words vesk/report)  # what the fuzzed outputs are made by
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Iprotocols/include "${reader[@]/#/-I}"
        -fsanitize=address,undefined -fno-sanitize-recover=all
        -fconstexpr-steps=100000000  # the encoder and text form build lookup tables at compile time
        ${VESK_FUZZ_FLAGS:-})
 
 echo "== building the fuzzer ($(clang++ --version | head -n1))"
-# The core and the vesk reader library, each file compiled once, on every core.
+# The core and vesk's report libraries, each file compiled once, on every core.
 rm -rf "$build/objects"
-mkdir -p "$build/objects/protocols/src" "$build/objects/vesk"
-ls protocols/src/*.cpp vesk/*.cpp | grep -vx 'vesk/main\.cpp' |
+for folder in protocols/src "${reader[@]}"; do mkdir -p "$build/objects/$folder"; done
+ls protocols/src/*.cpp "${reader[@]/%//*.cpp}" |
     xargs -P "$(nproc)" -I{} clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c {} \
         -o "$build/objects/{}.o"
-objects=("$build"/objects/protocols/src/*.o "$build"/objects/vesk/*.o)
+objects=("$build"/objects/protocols/src/*.o "$build"/objects/vesk/*/*.o)
 clang++ "${flags[@]}" -fsanitize=fuzzer fuzz/decoder_fuzz.cpp "${objects[@]}" -o "$build/decoder_fuzz"
 clang++ "${flags[@]}" -fsanitize=fuzzer-no-link fuzz/seed_corpus.cpp "${objects[@]}" \
     -o "$build/seed_corpus"

@@ -97,7 +97,7 @@ void fill_normalised(std::span<const std::int16_t> codes, double* values) {
 }
 
 // A new float64 array that NumPy owns (and backs with huge pages when long),
-// filled in one pass. The pass lives in vesk_reader, which is built for
+// filled in one pass. The pass lives in vesk_rebuild, which is built for
 // speed; this module is built for size.
 nb::object normalised_samples(const protocols::Samples& codes) {
     using Filled = nb::ndarray<double, nb::ndim<1>, nb::c_contig>;

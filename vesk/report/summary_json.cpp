@@ -7,11 +7,11 @@
 #include <variant>
 #include <vector>
 
-#include "commands.hpp"
 #include "describe.hpp"
 #include "protocols/config.hpp"
 #include "protocols/json_form.hpp"
 #include "protocols/signals.hpp"
+#include "summary.hpp"
 
 namespace vesk {
 

@@ -1,9 +1,8 @@
+#include "summary.hpp"
+
 #include <string_view>
 
-#include "command_output.hpp"
-#include "commands.hpp"
 #include "describe.hpp"
-#include "load.hpp"
 #include "protocols/config.hpp"
 #include "protocols/signals.hpp"
 
@@ -31,15 +30,6 @@ std::string summary_text(const Settings& s) {
         line("  " + std::to_string(i) + ": " + signal_line(s.signals[i]));
     }
     return text;
-}
-
-int run_summary(const Args& args) {
-    Loaded loaded;
-    int status;
-    if (!load_protocol(args.file, loaded, status)) return status;
-    CommandOutput out(args.output);
-    out.write(args.json ? summary_json(loaded.settings) : summary_text(loaded.settings));
-    return out.finish();
 }
 
 }  // namespace vesk

@@ -2,16 +2,15 @@
 // What a researcher changes (the signals and where each channel input takes
 // its source from) is said in summary's words; everything else is named by
 // the paths that decoder errors use.
+#include "diff.hpp"
+
 #include <charconv>
 #include <cstring>
 #include <span>
 #include <variant>
 
-#include "command_output.hpp"
-#include "commands.hpp"
 #include "describe.hpp"
 #include "field_path.hpp"
-#include "load.hpp"
 #include "protocols/config.hpp"
 #include "protocols/text_form.hpp"
 #include "sample_difference.hpp"
@@ -291,20 +290,6 @@ bool write_diff(const Settings& a, const Settings& b, const TextSink& sink,
     differ.run();
     differences = differ.differences();
     return differ.finish();
-}
-
-int run_diff(const Args& args) {
-    Loaded a, b;
-    int status;
-    if (!load_protocol(args.file, a, status)) return status;
-    if (!load_protocol(args.second_file, b, status)) return status;
-    CommandOutput out(args.output);
-    std::size_t differences = 0;
-    write_diff(
-        a.settings, b.settings, [&](std::string_view piece) { return out.write(piece); },
-        differences);
-    if (const int written = out.finish(); written != EXIT_OK) return written;
-    return differences == 0 ? EXIT_OK : EXIT_FINDINGS;
 }
 
 }  // namespace vesk

@@ -1,11 +1,12 @@
+// vesk export: an arbitrary signal's samples, written out.
 #include <cstdio>
 #include <variant>
 
 #include "command_output.hpp"
 #include "commands.hpp"
 #include "describe.hpp"
+#include "export_csv.hpp"
 #include "load.hpp"
-#include "protocols/config.hpp"
 #include "protocols/text_form.hpp"
 
 namespace vesk {
@@ -17,25 +18,6 @@ namespace {
 int fail(const Args& args, const std::string& message) {
     std::fprintf(stderr, "vesk: %s: %s\n", args.file.c_str(), message.c_str());
     return EXIT_ERROR;
-}
-
-// Rows of "time,stored,normalised", written out in blocks: a long session
-// has millions of rows.
-void write_csv(CommandOutput& out, const Samples& samples) {
-    std::string block = "time_s,stored,normalised\n";
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        write_float(block, static_cast<double>(i) / config::SAMPLING_RATE);
-        block += ',';
-        block += std::to_string(samples[i]);
-        block += ',';
-        write_float(block, samples[i] / config::SAMPLE_SCALE);
-        block += '\n';
-        if (block.size() >= (1 << 20)) {
-            if (!out.write(block)) return;
-            block.clear();
-        }
-    }
-    out.write(block);
 }
 
 }  // namespace
@@ -57,7 +39,7 @@ int run_export(const Args& args) {
                               " signal; only Arbitrary signals have samples to export");
     }
     CommandOutput out(args.output);
-    write_csv(out, arbitrary->samples);
+    write_csv(arbitrary->samples, [&](std::string_view piece) { return out.write(piece); });
     return out.finish();
 }
 

@@ -1,11 +1,10 @@
+#include "check.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <variant>
 
-#include "command_output.hpp"
-#include "commands.hpp"
 #include "describe.hpp"
-#include "load.hpp"
 #include "protocols/config.hpp"
 #include "protocols/signals.hpp"
 
@@ -112,19 +111,6 @@ std::vector<std::string> find_problems(const Settings& settings) {
                      problems);
     }
     return problems;
-}
-
-int run_check(const Args& args) {
-    Loaded loaded;
-    int status;
-    if (!load_protocol(args.file, loaded, status)) return status;
-    const std::vector<std::string> problems = find_problems(loaded.settings);
-    CommandOutput out(args.output);
-    for (const std::string& problem : problems) {
-        out.write(args.file + ": " + problem + "\n");
-    }
-    if (const int written = out.finish(); written != EXIT_OK) return written;
-    return problems.empty() ? EXIT_OK : EXIT_FINDINGS;
 }
 
 }  // namespace vesk
