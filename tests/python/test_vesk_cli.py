@@ -309,7 +309,7 @@ def test_every_command_has_help(command):
     result = run_vesk(command, "--help")
     assert result.returncode == 0
     assert result.stdout.startswith(f"usage: vesk {command} ")
-    assert "Exit status: 0 " in result.stdout
+    assert "\nexit status:\n  0  " in result.stdout
 
 
 def test_main_help_lists_commands_and_exit_codes():

@@ -1,0 +1,52 @@
+// Every command of `vesk`, declared once: its name, usage, options and exit
+// statuses. The argument parser takes its options from here and `--help` is
+// printed from here, so the two cannot drift apart.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "commands.hpp"
+
+namespace vesk {
+
+// What an option sets in Args.
+enum class OptionKind { Json, Signal, Output };
+
+struct OptionSpec {
+    OptionKind kind;
+    std::string_view spellings;  // "-o, --output": the short one first
+    std::string_view value;      // "PATH", "N", or "" for a flag
+    std::string_view help;       // one paragraph, wrapped when printed
+    bool required = false;
+};
+
+struct ExitSpec {
+    int status;
+    std::string_view meaning;  // one paragraph, wrapped when printed
+};
+
+struct CommandSpec {
+    std::string_view name;
+    std::string_view synopsis;     // after "vesk NAME ": "FILE [--json]"
+    std::string_view summary;      // one phrase for `vesk --help`
+    std::string_view description;  // paragraphs, as printed
+    std::span<const OptionSpec> options;
+    std::span<const ExitSpec> exits;
+    int (*run)(const Args&);
+    int file_count = 1;  // diff compares two
+
+    const OptionSpec* option(OptionKind kind) const;
+};
+
+std::span<const CommandSpec> commands();
+
+// The statuses every command shares, for `vesk --help`.
+std::span<const ExitSpec> exit_statuses();
+
+// What `vesk --help` and `vesk NAME --help` print.
+std::string main_help();
+std::string command_help(const CommandSpec& command);
+
+}  // namespace vesk
