@@ -6,6 +6,7 @@
 #include "protocol_file.hpp"
 #include "rebuild_binding.hpp"
 #include "record_binding.hpp"
+#include "sample_arrays.hpp"
 
 NB_MODULE(vesk, module) {
     namespace nb = nanobind;
@@ -27,8 +28,8 @@ NB_MODULE(vesk, module) {
     bind_record<SineSignalParams>(module, "A sine signal, its parameters as stored.");
     bind_record<RampSignalParams>(module, "A ramp signal, its parameters as stored.");
     bind_record<MixedSignalParams>(module, "A mix of two signals, named by position.");
-    bind_record<ArbitrarySignalParams>(
-        module, "A sampled signal; `samples` is a read-only int16 NumPy view.");
+    add_sample_methods(bind_record<ArbitrarySignalParams>(
+        module, "A sampled signal; `samples` is a read-only int16 NumPy view."));
 
     add_format_error(module);
     nb::class_<ProtocolFile> file_class = bind_protocol_file(module);

@@ -15,6 +15,7 @@
 #include "lock_release.hpp"
 #include "plot.hpp"
 #include "protocols/decoder.hpp"
+#include "protocols/encoder.hpp"
 #include "read_and_decode.hpp"
 #include "record_binding.hpp"
 
@@ -120,6 +121,39 @@ nb::class_<ProtocolFile> bind_protocol_file(nb::module_& module) {
                 return svg;
             },
             "The picture `vesk plot` draws of this file, as SVG text (notebooks show it).");
+
+    // As a value: equal when the records are (floats by their bits), whatever
+    // the names; pickled as the file's bytes, which unpickling decodes as
+    // strictly as loads() does.
+    cls.def(
+           "__eq__",
+           [](nb::handle self, nb::handle other) -> nb::object {
+               if (!nb::isinstance<ProtocolFile>(other)) return nb::borrow(Py_NotImplemented);
+               return nb::bool_(same_value(nb::cast<const ProtocolFile&>(self).settings,
+                                           nb::cast<const ProtocolFile&>(other).settings));
+           },
+           nb::sig("def __eq__(self, other: object, /) -> bool"))
+        .def("__hash__",
+             [](const ProtocolFile& file) {
+                 const auto h = static_cast<Py_hash_t>(hash_value(file.settings));
+                 return h == -1 ? Py_hash_t{-2} : h;
+             })
+        .def("__copy__", [](nb::handle self) { return nb::borrow(self); })
+        .def(
+            "__deepcopy__", [](nb::handle self, nb::handle) { return nb::borrow(self); },
+            nb::arg("memo"))
+        .def("__getstate__",
+             [](const ProtocolFile& file) {
+                 protocols::Bytes bytes;
+                 run_released_if_long(file.settings.signals.size(),
+                                      [&] { bytes = protocols::encode_file(file.settings); });
+                 return nb::make_tuple(nb::bytes(bytes.data(), bytes.size()),
+                                       decoded_file_name(file.name));
+             })
+        .def("__setstate__", [](ProtocolFile& file, const nb::tuple& state) {
+            // Unpickling: `file` is a new object, not yet made.
+            std::construct_at(&file, load_bytes(state[0], nb::cast<nb::str>(state[1])));
+        });
 
     module.def("load", &load_file, nb::arg("path"),
                nb::sig("def load(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> "

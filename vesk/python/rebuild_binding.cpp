@@ -8,8 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -18,6 +16,7 @@
 #include "protocols/settings.hpp"
 #include "python_exception.hpp"
 #include "rebuild.hpp"
+#include "sample_arrays.hpp"
 #include "script_text.hpp"
 #include "value_text.hpp"
 
@@ -26,9 +25,6 @@ namespace {
 
 // Lives until the process ends (see add_value_error_class).
 PyObject* not_reproducible_type = nullptr;
-
-// From a few megabytes of output on, a second thread costs far less than it saves.
-constexpr std::size_t FILL_IN_TWO_FROM = std::size_t{1} << 19;
 
 constexpr const char* NOT_REPRODUCIBLE_DOC =
     "The file holds what no sequence of revevu.Protocol calls can write.\n\n"
@@ -77,35 +73,6 @@ RebuildPlan plan_of(const ProtocolFile& file) {
 
 nb::str python_name(std::string_view name) {
     return nb::str(name.data(), name.size());
-}
-
-// Fills values[i] = codes[i] / 32767.0. A long list is split between this
-// thread and one more: the array is new memory, and most of the time goes to
-// the page faults that clear it, which two processors take in parallel.
-void fill_normalised(std::span<const std::int16_t> codes, double* values) {
-    if (codes.size() >= FILL_IN_TWO_FROM) {
-        const std::size_t half = codes.size() / 2;
-        try {
-            std::jthread second([&] { stored_sample_values(codes.subspan(half), values + half); });
-            stored_sample_values(codes.first(half), values);
-            return;  // the second half is complete once `second` is joined
-        } catch (const std::system_error&) {
-            // No thread to be had: the whole list on this one.
-        }
-    }
-    stored_sample_values(codes, values);
-}
-
-// A new float64 array that NumPy owns (and backs with huge pages when long),
-// filled in one pass. The pass lives in vesk_rebuild, which is built for
-// speed; this module is built for size.
-nb::object normalised_samples(const protocols::Samples& codes) {
-    using Filled = nb::ndarray<double, nb::ndim<1>, nb::c_contig>;
-    nb::object array =
-        nb::module_::import_("numpy").attr("empty")(codes.size(), nb::arg("dtype") = "float64");
-    double* values = nb::cast<Filled>(array).data();
-    run_released_if_long(codes.size(), [&] { fill_normalised(codes, values); });
-    return array;
 }
 
 class PlanRunner {

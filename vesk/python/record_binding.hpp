@@ -3,80 +3,76 @@
 #pragma once
 
 #include <nanobind/nanobind.h>
-#include <nanobind/ndarray.h>
-#include <nanobind/stl/string.h>
-#include <nanobind/stl/variant.h>  // names the signal union in the stubs
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <tuple>
-#include <type_traits>
-#include <variant>
+#include <utility>
 #include <vector>
 
 #include "protocols/fields.hpp"
-#include "protocols/settings.hpp"
+#include "record_conversion.hpp"
+#include "record_values.hpp"
 
 namespace vesk::python {
-
-namespace nb = nanobind;
-
-// A sample list as NumPy sees it: a read-only view of the decoded record.
-using SamplesView = nb::ndarray<nb::numpy, const std::int16_t, nb::ndim<1>, nb::c_contig>;
-
-template <typename T>
-struct Sequence : std::false_type {};
-template <typename T, typename Allocator>
-struct Sequence<std::vector<T, Allocator>> : std::true_type {
-    using Element = T;
-};
-template <typename T, std::size_t N>
-struct Sequence<std::array<T, N>> : std::true_type {
-    using Element = T;
-};
-
-// A field's value for Python; `owner` is the Python object of the record that
-// holds it. Flags, numbers and text are converted (exactly: u64 to int, the
-// f64's bits to float); records, signals and samples are views into the
-// record tree, each keeping `owner` alive, and through it the loaded file.
-template <typename T>
-auto python_value(const T& value, nb::handle owner) {
-    if constexpr (std::is_same_v<T, protocols::Samples>) {
-        // An empty list may have no storage; a null pointer would make NumPy
-        // hand out an array of its own, writable.
-        static constexpr std::int16_t NO_SAMPLES[1] = {};
-        const std::size_t shape[1] = {value.size()};
-        return SamplesView(value.empty() ? NO_SAMPLES : value.data(), 1, shape, owner);
-    } else if constexpr (std::is_same_v<T, protocols::Signal>) {
-        return std::visit(
-            [&](const auto& params) {
-                return nb::cast(&params, nb::rv_policy::reference_internal, owner);
-            },
-            value);
-    } else if constexpr (protocols::Record<T>) {
-        return nb::typed<nb::object, T>(nb::cast(&value, nb::rv_policy::reference_internal, owner));
-    } else if constexpr (Sequence<T>::value) {
-        nb::object items = nb::steal(PyTuple_New(static_cast<Py_ssize_t>(value.size())));
-        if (!items.is_valid()) throw nb::python_error();
-        Py_ssize_t i = 0;
-        for (const auto& element : value) {
-            PyTuple_SET_ITEM(items.ptr(), i++,
-                             nb::cast(python_value(element, owner)).release().ptr());
-        }
-        return nb::typed<nb::tuple, typename Sequence<T>::Element, nb::ellipsis>(
-            nb::borrow<nb::tuple>(items));
-    } else {
-        static_assert(std::is_same_v<T, bool> || std::is_same_v<T, std::uint64_t> ||
-                      std::is_same_v<T, double> || std::is_same_v<T, std::string>);
-        return value;
-    }
-}
 
 // Appends `name` to the module's __all__, which must exist.
 inline void export_name(nb::module_& module, const char* name) {
     nb::list(module.attr("__all__")).append(name);
+}
+
+// A record as a value: == and hash by value, floats by their bits; a repr of
+// its fields; _asdict(); copy and deepcopy (a read-only record is its own
+// copy); and pickle, by its field values.
+template <typename T>
+void add_value_methods(nb::class_<T>& cls) {
+    cls.def(
+           "__eq__",
+           [](nb::handle self, nb::handle other) -> nb::object {
+               if (!nb::isinstance<T>(other)) return nb::borrow(Py_NotImplemented);
+               return nb::bool_(same_value(nb::cast<const T&>(self), nb::cast<const T&>(other)));
+           },
+           nb::sig("def __eq__(self, other: object, /) -> bool"))
+        .def("__hash__",
+             [](const T& self) {
+                 // -1 is the C API's error value: CPython would turn it into -2.
+                 const auto h = static_cast<Py_hash_t>(hash_value(self));
+                 return h == -1 ? Py_hash_t{-2} : h;
+             })
+        .def("__repr__",
+             [](const T& self) {
+                 std::string out;
+                 put_repr(out, self);
+                 return out;
+             })
+        .def(
+            "_asdict",
+            [](nb::pointer_and_handle<T> self) {
+                nb::dict fields;
+                protocols::for_each_field(*self.p, [&](std::string_view name, const auto& x) {
+                    fields[nb::str(name.data(), name.size())] = python_value(x, self.h);
+                });
+                return fields;
+            },
+            nb::sig("def _asdict(self, /) -> dict[str, typing.Any]"),
+            "The fields as a dict, in their order, as a named tuple's _asdict() gives them.")
+        .def("__copy__", [](nb::handle self) { return nb::borrow(self); })
+        .def(
+            "__deepcopy__", [](nb::handle self, nb::handle) { return nb::borrow(self); },
+            nb::arg("memo"))
+        .def("__getstate__",
+             [](nb::pointer_and_handle<T> self) {
+                 nb::list values;
+                 protocols::for_each_field(*self.p, [&](std::string_view, const auto& x) {
+                     values.append(python_value(x, self.h));
+                 });
+                 return nb::tuple(values);
+             })
+        .def("__setstate__", [](T& self, const nb::tuple& values) {
+            // Unpickling: `self` is a new object, not yet made.
+            std::construct_at(&self, record_from_fields<T>(values));
+        });
 }
 
 // The type name and field names are string literals, so their views end in a
@@ -96,6 +92,7 @@ nb::class_<T> bind_record(nb::module_& module, const char* doc) {
             cls.attr("_fields") = nb::make_tuple(nb::str(field.name.data())...);
         },
         T::fields);
+    add_value_methods(cls);
     if constexpr (requires { T::variant_name; }) {
         // A literal type in the stubs lets a type checker tell signals apart by kind.
         static const std::string signature =

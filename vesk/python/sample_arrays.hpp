@@ -1,0 +1,25 @@
+// An arbitrary signal's samples in physical units, as new NumPy arrays.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include <cstddef>
+
+#include "protocols/signals.hpp"
+
+namespace vesk::python {
+
+namespace nb = nanobind;
+
+// codes[i] / 32767.0 for each stored code: the values add_arbitrary_signal
+// quantises back to the same codes. A new float64 array.
+nb::object normalised_samples(const protocols::Samples& codes);
+
+// i / 5000.0 for i in 0..count: each sample's time in seconds. A new float64
+// array.
+nb::object sample_times(std::size_t count);
+
+// values() and times() on the arbitrary signal's class.
+void add_sample_methods(nb::class_<protocols::ArbitrarySignalParams> cls);
+
+}  // namespace vesk::python
