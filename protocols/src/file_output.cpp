@@ -1,28 +1,22 @@
-#include "file_output.hpp"
+#include "protocols/file_output.hpp"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "file_errors.hpp"
-
-namespace revevu {
-namespace {
-
+namespace protocols {
 MaybeError write_all(int fd, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) continue;
-            return describe_os_error(errno);
+            return FileError::os(errno);
         }
-        if (written == 0) return describe_error("WriteZero", "failed to write whole buffer");
+        if (written == 0) return kWriteZero;
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
     return std::nullopt;
 }
-
-}  // namespace
 
 MaybeError write_content(int fd, const Content& content) {
     MaybeError error;
@@ -41,4 +35,4 @@ int flush_file(int fd) {
     return result == 0 ? 0 : errno;
 }
 
-}  // namespace revevu
+}  // namespace protocols
