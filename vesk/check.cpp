@@ -119,7 +119,7 @@ int run_check(const Args& args) {
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
     const std::vector<std::string> problems = find_problems(loaded.settings);
-    CommandOutput out(args.output);
+    CommandOutput out;
     for (const std::string& problem : problems) {
         out.write(args.file + ": " + problem + "\n");
     }

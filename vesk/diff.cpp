@@ -298,7 +298,7 @@ int run_diff(const Args& args) {
     int status;
     if (!load_protocol(args.file, a, status)) return status;
     if (!load_protocol(args.second_file, b, status)) return status;
-    CommandOutput out(args.output);
+    CommandOutput out;
     std::size_t differences = 0;
     write_diff(
         a.settings, b.settings, [&](std::string_view piece) { return out.write(piece); },

@@ -12,11 +12,8 @@
 #include <type_traits>
 #include <variant>
 
-#include "command_output.hpp"
-#include "commands.hpp"
 #include "describe.hpp"
 #include "envelope.hpp"
-#include "load.hpp"
 #include "protocols/config.hpp"
 #include "protocols/fields.hpp"
 #include "protocols/signals.hpp"
@@ -456,32 +453,6 @@ private:
 
 std::string plot_svg(const Settings& settings, std::string_view file_name) {
     return Picture(settings, file_name).finish();
-}
-
-namespace {
-
-// The picture is SVG whatever its name says, so the name must say it; "-" is
-// standard output.
-bool svg_output_name(std::string_view path) {
-    return path == "-" || path.ends_with(".svg");
-}
-
-}  // namespace
-
-int run_plot(const Args& args) {
-    if (!svg_output_name(args.output)) {
-        std::fprintf(stderr,
-                     "vesk: -o %s: the picture is SVG: give a name ending in .svg, or - "
-                     "for standard output\n",
-                     args.output.c_str());
-        return EXIT_ERROR;
-    }
-    Loaded loaded;
-    int status;
-    if (!load_protocol(args.file, loaded, status)) return status;
-    CommandOutput out(args.output);
-    out.write(plot_svg(loaded.settings, base_name(args.file)));
-    return out.finish();
 }
 
 }  // namespace vesk

@@ -3,9 +3,12 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <set>
+#include <span>
 #include <variant>
 
+#include "crc32.hpp"
 #include "protocols/json_form.hpp"
 #include "protocols/text_form.hpp"
 #include "value_text.hpp"
@@ -94,7 +97,62 @@ std::string python_float(double value) {
     return text;
 }
 
-std::string script_text(const RebuildPlan& plan, std::string_view source_name) {
+std::uint32_t stored_samples_crc32(const protocols::Settings& settings,
+                                   const std::vector<std::uint64_t>& signals) {
+    static_assert(std::endian::native == std::endian::little, "codes are checked as stored");
+    Crc32 crc;
+    for (const std::uint64_t signal : signals) {
+        const auto& samples =
+            std::get<protocols::ArbitrarySignalParams>(settings.signals[signal]).samples;
+        crc.update(std::span(reinterpret_cast<const std::uint8_t*>(samples.data()),
+                             samples.size() * sizeof(std::int16_t)));
+    }
+    return crc.value();
+}
+
+namespace {
+
+// Loads the .npz and ends the script with a plain message when its arrays are
+// not the codes it was written for: those of another script's .npz, left by a
+// `vesk script` that ended between writing the two files, would rebuild
+// another protocol without a word.
+std::string loading_checked_samples(const protocols::Settings& settings,
+                                    const std::vector<std::uint64_t>& signals) {
+    std::string names;
+    for (const std::uint64_t signal : signals) {
+        names += names.empty() ? "\"" : ", \"";
+        names += npz_array_name(signal);
+        names += '"';
+    }
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "0x%08X",
+                  static_cast<unsigned>(stored_samples_crc32(settings, signals)));
+    std::string out =
+        "samples_path = Path(__file__).with_suffix(\".npz\")\n"
+        "stored = np.load(samples_path)\n"
+        "# The codes this script was written for, by CRC-32 of each array's int16\n"
+        "# values (little-endian) in turn.\n"
+        "checksum = 0\n"
+        "for name in [";
+    out += names;
+    out +=
+        "]:\n"
+        "    codes = stored[name] if name in stored else np.zeros(0, \"<i2\")\n"
+        "    checksum = zlib.crc32(np.ascontiguousarray(codes, \"<i2\"), checksum)\n"
+        "if checksum != ";
+    out += checksum;
+    out +=
+        ":\n"
+        "    sys.exit(f\"{samples_path}: not the samples this script was written for (another \"\n"
+        "             \"script's, or changed): write both again with vesk script, or put back \"\n"
+        "             \"the .npz written with this script\")\n";
+    return out;
+}
+
+}  // namespace
+
+std::string script_text(const RebuildPlan& plan, const protocols::Settings& settings,
+                        std::string_view source_name) {
     Needs needs;
     const std::string calls = call_lines(plan, needs);
 
@@ -116,6 +174,7 @@ std::string script_text(const RebuildPlan& plan, std::string_view source_name) {
     out += "\n\"\"\"\n\nimport os\n";
     if (needs.float_from_bits) out += "import struct\n";
     out += "import sys\n";
+    if (needs.stored_samples) out += "import zlib\n";
     if (needs.stored_samples) out += "from pathlib import Path\n\nimport numpy as np\n";
     out += "\nfrom revevu import ";
     for (const std::string_view type : needs.enumerations) {
@@ -136,7 +195,7 @@ std::string script_text(const RebuildPlan& plan, std::string_view source_name) {
         "if len(sys.argv) != 2:\n"
         "    sys.exit(f\"usage: python {sys.argv[0]} NEW.vesk\")\n"
         "\n";
-    if (needs.stored_samples) out += "stored = np.load(Path(__file__).with_suffix(\".npz\"))\n";
+    if (needs.stored_samples) out += loading_checked_samples(settings, stored_sample_signals(plan));
     if (plan.running_on_target_machine) {
         out +=
             "# Protocol() reads VESK_TARGET_MACHINE; the file was made with it set.\n"

@@ -18,7 +18,7 @@ int run_show(const Args& args) {
     Loaded loaded;
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
-    CommandOutput out(args.output);
+    CommandOutput out;
     const protocols::TextSink write = [&](std::string_view piece) { return out.write(piece); };
     if (args.json) {
         protocols::write_json_in_pieces(loaded.settings, OUTPUT_PIECE, write);

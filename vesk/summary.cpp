@@ -37,7 +37,7 @@ int run_summary(const Args& args) {
     Loaded loaded;
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
-    CommandOutput out(args.output);
+    CommandOutput out;
     out.write(args.json ? summary_json(loaded.settings) : summary_text(loaded.settings));
     return out.finish();
 }

@@ -16,6 +16,7 @@
 
 #include "crc32.hpp"
 #include "npz_writer.hpp"
+#include "protocols/file_output.hpp"
 
 namespace vesk {
 namespace {
@@ -91,7 +92,10 @@ TEST(NpzWriter, AnEntryPast4GiBKeepsItsOffsetInAZip64ExtraField) {
     void* const zeros =
         ::mmap(nullptr, 2 * count, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(zeros, MAP_FAILED);
-    NpzWriter writer(fd);
+    NpzWriter writer([fd](std::string_view piece) {
+        return !protocols::write_all(
+            fd, {reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()});
+    });
     const bool added = writer.add("a", {static_cast<const std::int16_t*>(zeros), count});
     ::munmap(zeros, 2 * count);
     ASSERT_TRUE(added) << std::strerror(errno);

@@ -172,7 +172,7 @@ nb::object to_protocol(const ProtocolFile& file) {
 }
 
 std::string script(const ProtocolFile& file) {
-    return script_text(plan_of(file), file.name);
+    return script_text(plan_of(file), file.settings, file.name);
 }
 
 }  // namespace

@@ -1,0 +1,35 @@
+// vesk plot: the whole session as one SVG picture.
+#include <string_view>
+
+#include "command_output.hpp"
+#include "commands.hpp"
+#include "describe.hpp"
+#include "load.hpp"
+#include "plot.hpp"
+
+namespace vesk {
+namespace {
+
+// The picture is SVG whatever its name says, so the name must say it; "-" is
+// standard output.
+bool svg_output_name(std::string_view path) {
+    return path == "-" || path.ends_with(".svg");
+}
+
+}  // namespace
+
+int run_plot(const Args& args) {
+    if (!svg_output_name(args.output)) {
+        return refuse_output_name(
+            args.output,
+            "the picture is SVG: give a name ending in .svg, or - for standard output");
+    }
+    Loaded loaded;
+    int status;
+    if (!load_protocol(args.file, loaded, status)) return status;
+    const std::string picture = plot_svg(loaded.settings, base_name(args.file));
+    return write_output(args.output,
+                        [&picture](const protocols::TextSink& write) { write(picture); });
+}
+
+}  // namespace vesk
