@@ -25,7 +25,8 @@ commands:
                             that name no signal, arbitrary signals of the wrong
                             length, NaN or infinite parameters, values outside
                             their limits, coil or setting positions out of range
-  export FILE --signal N    write arbitrary signal N's samples as CSV
+  export FILE --signal N    write arbitrary signal N's samples as CSV, or as
+                            an NPY array
   diff FILE1 FILE2          print every field in which two protocol files
                             differ, old and new value side by side
   plot FILE -o OUT.svg      draw the whole session, one row per channel input,
@@ -107,11 +108,17 @@ CSV, one row per sample after the header "time_s,stored,normalised":
   time_s      the sample's time in seconds (position / 5000.0)
   stored      the stored 16-bit value (0..32767)
   normalised  the stored value / 32767.0, back in [0, 1]
+or, to a name ending in .npy, the stored values as an NPY array (int16, one
+dimension) that numpy.load reads: what vesk.load(FILE) gives as the signal's
+samples.
 
 options:
   --signal N         the signal to export (required)
-  -o, --output PATH  write to PATH instead of standard output ("-" for
-                     standard output)
+  -o, --output PATH  write to PATH instead of standard output: a name ending
+                     in .csv gets CSV, one ending in .npy an NPY array, and
+                     "-" is standard output (CSV); any other name is refused.
+                     An existing file is replaced only once the new one is
+                     complete and flushed to disk.
 
 Exit status: 0 written; 2 usage error, unreadable or invalid file, signal N
 missing or not an arbitrary signal, or the output cannot be written.
@@ -181,8 +188,10 @@ Unedited, it writes NEW.vesk byte for byte equal to FILE, in any environment
 Arbitrary signals' stored codes go to OUT.npz beside it (OUT's suffix replaced
 by .npz, one int16 array per signal, named signal_N by position), which the
 script loads from beside itself under its own name; without arbitrary signals
-there is no .npz. Nothing is left behind on failure: both files are written
-under temporary names and take their place once complete.
+there is no .npz. Each file takes its place only once it is complete and
+flushed to disk, and nothing is left behind on failure. The script checks
+that the .npz holds the samples it was written for (by their CRC-32) and
+stops with a message naming it if not.
 
 FILE is refused if it holds what no sequence of calls produces, with its first
 such field named by path and value: a machine configuration other than the
