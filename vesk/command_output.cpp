@@ -61,10 +61,15 @@ int cannot_write(std::string_view name, const protocols::FileError& error) {
     return EXIT_ERROR;
 }
 
-int refuse_output_name(const std::string& path, std::string_view why) {
-    std::fprintf(stderr, "vesk: -o %s: %.*s\n", path.c_str(), static_cast<int>(why.size()),
-                 why.data());
-    return EXIT_ERROR;
+bool load_for_output(const std::string& output, std::string_view refusal, const std::string& file,
+                     Loaded& loaded, int& exit_status) {
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "vesk: -o %s: %.*s\n", output.c_str(),
+                     static_cast<int>(refusal.size()), refusal.data());
+        exit_status = EXIT_ERROR;
+        return false;
+    }
+    return load_protocol(file, loaded, exit_status);
 }
 
 }  // namespace vesk

@@ -53,8 +53,13 @@ int write_to_file(const std::string& path, const OutputProducer& produce);
 int cannot_write(std::string_view name, int error);
 int cannot_write(std::string_view name, const protocols::FileError& error);
 
-// Refuses the name given to -o before anything is read: "vesk: -o NAME:
-// WHY" and EXIT_ERROR.
-int refuse_output_name(const std::string& path, std::string_view why);
+struct Loaded;
+
+// For a command that writes to -o: refuses the name `output` before anything
+// is read when `refusal` says why ("vesk: -o NAME: WHY", EXIT_ERROR), else
+// loads `file` as load_protocol does. False with `exit_status` set when the
+// command ends here.
+bool load_for_output(const std::string& output, std::string_view refusal, const std::string& file,
+                     Loaded& loaded, int& exit_status);
 
 }  // namespace vesk

@@ -34,14 +34,16 @@ int fail(const Args& args, const std::string& message) {
 
 int run_export(const Args& args) {
     const ExportFormat format = export_format(args.output);
-    if (format == ExportFormat::Refused) {
-        return refuse_output_name(args.output,
-                                  "give a name ending in .csv (CSV) or .npy (an NPY array), or - "
-                                  "for CSV on standard output");
-    }
     Loaded loaded;
     int status;
-    if (!load_protocol(args.file, loaded, status)) return status;
+    if (!load_for_output(args.output,
+                         format != ExportFormat::Refused
+                             ? ""
+                             : "give a name ending in .csv (CSV) or .npy (an NPY array), or - for "
+                               "CSV on standard output",
+                         args.file, loaded, status)) {
+        return status;
+    }
     const auto& signals = loaded.settings.signals;
     const std::uint64_t n = *args.signal;
     if (n >= signals.size()) {

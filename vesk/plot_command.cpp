@@ -19,14 +19,16 @@ bool svg_output_name(std::string_view path) {
 }  // namespace
 
 int run_plot(const Args& args) {
-    if (!svg_output_name(args.output)) {
-        return refuse_output_name(
-            args.output,
-            "the picture is SVG: give a name ending in .svg, or - for standard output");
-    }
     Loaded loaded;
     int status;
-    if (!load_protocol(args.file, loaded, status)) return status;
+    if (!load_for_output(args.output,
+                         svg_output_name(args.output)
+                             ? ""
+                             : "the picture is SVG: give a name ending in .svg, or - for "
+                               "standard output",
+                         args.file, loaded, status)) {
+        return status;
+    }
     const std::string picture = plot_svg(loaded.settings, base_name(args.file));
     return write_output(args.output,
                         [&picture](const protocols::TextSink& write) { write(picture); });

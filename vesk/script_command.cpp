@@ -22,14 +22,16 @@ using namespace protocols;
 
 int run_script(const Args& args) {
     const std::string npz_path = npz_path_beside(args.output);
-    if (npz_path.empty()) {
-        return refuse_output_name(args.output,
-                                  "not a file name whose suffix every Python version reads "
-                                  "alike (such as OUT.py)\nTry 'vesk script --help'.");
-    }
     Loaded loaded;
     int status;
-    if (!load_protocol(args.file, loaded, status)) return status;
+    if (!load_for_output(args.output,
+                         !npz_path.empty() ? ""
+                                           : "not a file name whose suffix every Python version "
+                                             "reads alike (such as OUT.py)\nTry 'vesk script "
+                                             "--help'.",
+                         args.file, loaded, status)) {
+        return status;
+    }
     const auto planned = plan_rebuild(loaded.settings);
     if (const auto* refusal = std::get_if<NotReproducible>(&planned)) {
         std::fprintf(stderr, "vesk: %s: cannot be rebuilt through the revevu API: %s\n",
