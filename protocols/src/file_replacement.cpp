@@ -1,6 +1,8 @@
 #include "file_replacement.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -67,6 +69,25 @@ std::pair<std::string, int> under_temporary_name(const Attempt& attempt) {
     return {std::string(), EEXIST};
 }
 
+// Holds back every signal that can be caught while a temporary name comes
+// into being and is registered (pending_temporary.hpp), so that a handler
+// that removes it runs before the name exists or after it is registered,
+// never in between. No handler is installed or changed.
+class SignalsDeferred {
+public:
+    SignalsDeferred() {
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &saved_);
+    }
+    SignalsDeferred(const SignalsDeferred&) = delete;
+    SignalsDeferred& operator=(const SignalsDeferred&) = delete;
+    ~SignalsDeferred() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+private:
+    sigset_t saved_;
+};
+
 // An unnamed file's first name in `directory`: linked through /proc, or
 // straight from the descriptor where the process may do that and /proc is
 // not mounted.
@@ -105,6 +126,7 @@ public:
             if (fd >= 0) return {NewFile(directory, fd, std::string()), 0};
             if (!unnamed_files_refused(errno)) return {std::nullopt, errno};
         }
+        const SignalsDeferred deferred;
         int fd = -1;
         auto [name, error] = under_temporary_name([&](const char* candidate) {
             fd = open_at(directory, candidate, O_WRONLY | O_CREAT | O_EXCL, mode);
@@ -127,6 +149,7 @@ public:
             if (error == 0) return mark_published();
             if (error != EEXIST) return error;  // else created meanwhile: replace it
         }
+        const SignalsDeferred deferred;
         auto [name, error] = under_temporary_name(
             [&](const char* candidate) { return link_unnamed(fd(), directory_, candidate); });
         take_temporary(std::move(name));
