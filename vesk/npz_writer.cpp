@@ -107,15 +107,19 @@ bool NpzWriter::write_all(std::span<const std::uint8_t> bytes) {
 }
 
 bool NpzWriter::add(std::string_view name, std::span<const std::int16_t> values) {
+    return add(name, values,
+               crc32({reinterpret_cast<const std::uint8_t*>(values.data()), values.size_bytes()}));
+}
+
+bool NpzWriter::add(std::string_view name, std::span<const std::int16_t> values,
+                    std::uint32_t values_crc) {
     if (!npz_entry_fits(values.size())) return false;
     const std::string header = npy_int16_header(values.size());
     const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(values.data()),
                                              values.size_bytes());
     const std::uint64_t size = header.size() + data.size();
-    Crc32 crc;
-    crc.update(as_bytes(header));
-    crc.update(data);
-    Entry entry{std::string(name) + ".npy", crc.value(), static_cast<std::uint32_t>(size), offset_};
+    const std::uint32_t crc = crc32_combine(crc32(as_bytes(header)), values_crc, data.size());
+    Entry entry{std::string(name) + ".npy", crc, static_cast<std::uint32_t>(size), offset_};
     Bytes local;
     local.u32(LOCAL_HEADER);
     put_shared_fields(local, VERSION_STORED, entry.crc, entry.size, entry.name.size(), 0);

@@ -23,6 +23,8 @@ public:
     // Adds `name`.npy holding `values`. False when the sink refuses a piece
     // or the entry does not fit.
     bool add(std::string_view name, std::span<const std::int16_t> values);
+    // The same where the CRC-32 of the values' bytes is known already.
+    bool add(std::string_view name, std::span<const std::int16_t> values, std::uint32_t values_crc);
 
     // Writes the central directory. False when the sink refuses a piece.
     bool finish();

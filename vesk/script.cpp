@@ -12,11 +12,11 @@ namespace vesk {
 using namespace protocols;
 
 bool write_stored_samples(const Settings& settings, const std::vector<std::uint64_t>& signals,
-                          const TextSink& write) {
+                          const std::vector<std::uint32_t>& crcs, const TextSink& write) {
     NpzWriter npz(write);
-    for (const std::uint64_t signal : signals) {
-        const auto& params = std::get<ArbitrarySignalParams>(settings.signals[signal]);
-        if (!npz.add(npz_array_name(signal), std::span(params.samples))) return false;
+    for (std::size_t i = 0; i < signals.size(); ++i) {
+        const auto& params = std::get<ArbitrarySignalParams>(settings.signals[signals[i]]);
+        if (!npz.add(npz_array_name(signals[i]), std::span(params.samples), crcs[i])) return false;
     }
     return npz.finish();
 }

@@ -11,11 +11,12 @@
 namespace vesk {
 
 // The stored codes of every signal in `signals` (Arbitrary ones), one array
-// each, named as the script loads them (npz_array_name). False when `write`
-// refuses a piece or an array is too long for the archive (npz_entry_fits).
+// each, named as the script loads them (npz_array_name); `crcs` are their
+// codes' CRC-32s (stored_codes_crc32). False when `write` refuses a piece or
+// an array is too long for the archive (npz_entry_fits).
 bool write_stored_samples(const protocols::Settings& settings,
                           const std::vector<std::uint64_t>& signals,
-                          const protocols::TextSink& write);
+                          const std::vector<std::uint32_t>& crcs, const protocols::TextSink& write);
 
 // Where `vesk script` puts the samples beside OUT: OUT with its suffix
 // replaced by ".npz", as Python's Path.with_suffix does, so that the script

@@ -39,12 +39,13 @@ int run_script(const Args& args) {
         return EXIT_ERROR;
     }
     const RebuildPlan& plan = std::get<RebuildPlan>(planned);
-    const std::string text = script_text(plan, loaded.settings, base_name(args.file));
+    const std::vector<std::uint64_t> stored = stored_sample_signals(plan);
+    const StoredCodesCrc crcs = stored_codes_crc32(loaded.settings, stored);
+    const std::string text = script_text(plan, crcs.all, base_name(args.file));
 
     // Each file is replaced only once it is complete. The script checks the
     // samples it loads, so a pair left half-replaced (the .npz new, the script
     // old) says so when it is run rather than rebuilding another protocol.
-    const std::vector<std::uint64_t> stored = stored_sample_signals(plan);
     for (const std::uint64_t signal : stored) {
         const auto& params = std::get<ArbitrarySignalParams>(loaded.settings.signals[signal]);
         if (!npz_entry_fits(params.samples.size())) return cannot_write(npz_path, EFBIG);
@@ -53,7 +54,7 @@ int run_script(const Args& args) {
     const bool npz_was_there = ::lstat(npz_path.c_str(), &npz_status) == 0;
     if (!stored.empty()) {
         const int npz_written = write_to_file(npz_path, [&](const TextSink& write) {
-            write_stored_samples(loaded.settings, stored, write);
+            write_stored_samples(loaded.settings, stored, crcs.each, write);
         });
         if (npz_written != EXIT_OK) return npz_written;
     }

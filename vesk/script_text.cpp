@@ -97,17 +97,19 @@ std::string python_float(double value) {
     return text;
 }
 
-std::uint32_t stored_samples_crc32(const protocols::Settings& settings,
-                                   const std::vector<std::uint64_t>& signals) {
+StoredCodesCrc stored_codes_crc32(const protocols::Settings& settings,
+                                  const std::vector<std::uint64_t>& signals) {
     static_assert(std::endian::native == std::endian::little, "codes are checked as stored");
-    Crc32 crc;
+    StoredCodesCrc crc;
     for (const std::uint64_t signal : signals) {
         const auto& samples =
             std::get<protocols::ArbitrarySignalParams>(settings.signals[signal]).samples;
-        crc.update(std::span(reinterpret_cast<const std::uint8_t*>(samples.data()),
-                             samples.size() * sizeof(std::int16_t)));
+        const std::size_t length = samples.size() * sizeof(std::int16_t);
+        crc.each.push_back(
+            crc32(std::span(reinterpret_cast<const std::uint8_t*>(samples.data()), length)));
+        crc.all = crc32_combine(crc.all, crc.each.back(), length);
     }
-    return crc.value();
+    return crc;
 }
 
 namespace {
@@ -116,8 +118,8 @@ namespace {
 // not the codes it was written for: those of another script's .npz, left by a
 // `vesk script` that ended between writing the two files, would rebuild
 // another protocol without a word.
-std::string loading_checked_samples(const protocols::Settings& settings,
-                                    const std::vector<std::uint64_t>& signals) {
+std::string loading_checked_samples(const std::vector<std::uint64_t>& signals,
+                                    std::uint32_t stored_codes_crc) {
     std::string names;
     for (const std::uint64_t signal : signals) {
         names += names.empty() ? "\"" : ", \"";
@@ -125,8 +127,7 @@ std::string loading_checked_samples(const protocols::Settings& settings,
         names += '"';
     }
     char checksum[16];
-    std::snprintf(checksum, sizeof checksum, "0x%08X",
-                  static_cast<unsigned>(stored_samples_crc32(settings, signals)));
+    std::snprintf(checksum, sizeof checksum, "0x%08X", static_cast<unsigned>(stored_codes_crc));
     std::string out =
         "samples_path = Path(__file__).with_suffix(\".npz\")\n"
         "stored = np.load(samples_path)\n"
@@ -151,7 +152,7 @@ std::string loading_checked_samples(const protocols::Settings& settings,
 
 }  // namespace
 
-std::string script_text(const RebuildPlan& plan, const protocols::Settings& settings,
+std::string script_text(const RebuildPlan& plan, std::uint32_t stored_codes_crc,
                         std::string_view source_name) {
     Needs needs;
     const std::string calls = call_lines(plan, needs);
@@ -195,7 +196,8 @@ std::string script_text(const RebuildPlan& plan, const protocols::Settings& sett
         "if len(sys.argv) != 2:\n"
         "    sys.exit(f\"usage: python {sys.argv[0]} NEW.vesk\")\n"
         "\n";
-    if (needs.stored_samples) out += loading_checked_samples(settings, stored_sample_signals(plan));
+    if (needs.stored_samples)
+        out += loading_checked_samples(stored_sample_signals(plan), stored_codes_crc);
     if (plan.running_on_target_machine) {
         out +=
             "# Protocol() reads VESK_TARGET_MACHINE; the file was made with it set.\n"

@@ -41,6 +41,23 @@ TEST(Crc32, CheckValues) {
     EXPECT_EQ(crc32(bytes_of("The quick brown fox jumps over the lazy dog")), 0x414FA339u);
 }
 
+// Seeded splits of random bytes, either side empty, lengths at and around
+// powers of two (each bit of the length takes its own power of x).
+TEST(Crc32, CombineGivesTheChecksumOfTheJoinedBytes) {
+    std::mt19937 random(99);
+    std::vector<std::uint8_t> data(70000);
+    for (auto& b : data) b = static_cast<std::uint8_t>(random());
+    for (const std::size_t length : {0u, 1u, 2u, 3u, 255u, 256u, 257u, 4096u, 65535u, 70000u}) {
+        for (int trial = 0; trial < 8; ++trial) {
+            const std::size_t cut = trial == 0 ? 0 : trial == 1 ? length : random() % (length + 1);
+            const std::uint8_t* p = data.data();
+            ASSERT_EQ(crc32_combine(crc32({p, cut}), crc32({p + cut, length - cut}), length - cut),
+                      crc32({p, length}))
+                << length << " cut at " << cut;
+        }
+    }
+}
+
 // Every start alignment and tail length of the eight-byte loop, and the
 // same bytes fed in uneven pieces.
 TEST(Crc32, MatchesTheBitwiseDefinitionAtAnyOffsetLengthAndSplit) {
