@@ -276,11 +276,12 @@ def run_vesk(*args: str, status: int = 0) -> None:
 def case_vesk(repeat: int) -> dict:
     """check of a 9M-sample file; diff of it against a copy that differs in
     one sample; plot of it (its signal drives all six inputs); script of it
-    (the script and its 18 MB .npz of samples)."""
+    (the script and its 18 MB .npz of samples); export of its samples as CSV
+    and as an NPY array."""
     samples = normalised_samples(LONGEST_SAMPLES, "contiguous")
     with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
-        a, b, svg, script = (
-            os.path.join(folder, name) for name in ("a.vesk", "b.vesk", "a.svg", "a.py")
+        a, b, svg, script, csv = (
+            os.path.join(folder, name) for name in ("a.vesk", "b.vesk", "a.svg", "a.py", "a.csv")
         )
         changed = samples.copy()
         changed[LONGEST_SAMPLES // 2] = 1.0 - changed[LONGEST_SAMPLES // 2]
@@ -294,6 +295,7 @@ def case_vesk(repeat: int) -> dict:
                 "diff": (lambda: None, lambda _: run_vesk("diff", a, b, status=1)),
                 "plot": (lambda: None, lambda _: run_vesk("plot", a, "-o", svg)),
                 "script": (lambda: None, lambda _: run_vesk("script", a, "-o", script)),
+                "export": (lambda: None, lambda _: run_vesk("export", a, "--signal", "0", "-o", csv)),
             },
             repeat,
         )

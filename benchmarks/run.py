@@ -122,6 +122,8 @@ FIGURES: list[Figure] = [
                    ratio("plot", "check"), at_most(3.0)),
             Figure("8", "vesk script 9M (script and .npz) / vesk check of it", "vesk", memory,
                    "<= 3x", ratio("script", "check"), at_most(3.0)),
+            Figure("8", "vesk export 9M as CSV (270 MB) / vesk check of it", "vesk", memory,
+                   "<= 75x", ratio("export", "check"), at_most(75.0)),
         )
     ),
     Figure("8", "vesk plot 9M, SVG size", "vesk", "fresh", "<= 1 MB",

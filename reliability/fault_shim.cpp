@@ -13,7 +13,9 @@
 // a close of a descriptor that cannot have been written through (opened for
 // reading, or an O_PATH handle) is listed as "close(read-only)".
 // revevu_fault_refuse_tmpfile(errno), armed or not, makes every O_TMPFILE open
-// fail with `errno` (0: no longer), as a file system without unnamed files does.
+// fail with `errno` (0: no longer), as a file system without unnamed files does;
+// REVEVU_FAULT_REFUSE_TMPFILE=ERRNO in the environment does so from the start
+// of the process, for a program that cannot call it.
 // revevu_fault_refuse_links(errno) likewise makes every linkat fail, as where
 // /proc is missing and the process may not link from a descriptor.
 // REVEVU_FAULT_SHRINK_MAPPED=PATH in the environment: mapping that file cuts
@@ -55,6 +57,12 @@ int mode = kFailWithErrno;
 char fail_name[64];
 bool struck = false;
 std::atomic<int> tmpfile_errno{0};
+
+__attribute__((constructor)) void refuse_tmpfile_from_environment() {
+    if (const char* const refused = getenv("REVEVU_FAULT_REFUSE_TMPFILE")) {
+        tmpfile_errno = atoi(refused);
+    }
+}
 std::atomic<int> link_errno{0};
 char trace[8192];
 std::size_t trace_length = 0;

@@ -2,10 +2,10 @@
 // the record and writes the protocol file.
 #include <string>
 
-#include "file_writer.hpp"
 #include "panic.hpp"
 #include "protocol_methods.hpp"
 #include "protocols/encoder.hpp"
+#include "protocols/file_writer.hpp"
 
 namespace revevu::methods {
 namespace {
@@ -26,10 +26,11 @@ PyObject* save(Settings& settings, std::string_view filepath) {
     // Encoded piece by piece as it is written: one small buffer, reused while
     // hot, instead of fresh memory the size of the file. Encoding cannot
     // fail, so the file's bytes are those of encode_file.
-    const auto content = [&settings](const PieceWriter& write) {
+    const auto content = [&settings](const protocols::PieceWriter& write) {
         protocols::encode_file_in_pieces(settings, kPieceBytes, write);
     };
-    if (const std::optional<std::string> error = write_file_atomically(filepath, content)) {
+    if (const std::optional<std::string> error =
+            protocols::write_file_atomically(filepath, content)) {
         return raise_panic("called `Result::unwrap()` on an `Err` value: " + *error);
     }
     Py_RETURN_NONE;

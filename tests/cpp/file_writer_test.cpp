@@ -1,4 +1,4 @@
-#include "file_writer.hpp"
+#include "protocols/file_writer.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,7 +25,7 @@
 
 #include "param_name.hpp"
 
-namespace revevu {
+namespace protocols {
 namespace {
 
 namespace fs = std::filesystem;
@@ -477,4 +477,4 @@ TEST_F(FileWriter, ExtendedAttributesAreCopied) {
 }
 
 }  // namespace
-}  // namespace revevu
+}  // namespace protocols

@@ -60,7 +60,7 @@ def test_output_that_takes_no_bytes_gives_one_line_and_exit_2(command, kind, tmp
     p.set_modulation_source(Channel.A, 9)  # names no signal
     saved(p, tmp_path, "a.vesk")
     saved(Protocol(), tmp_path, "b.vesk")
-    full = tmp_path / "full.svg"
+    full = tmp_path / ("full.csv" if command.startswith("export") else "full.svg")
     before_exec, reason = full_output(kind, full)
     args = [str(full) if arg == "FULL" else arg for arg in COMMANDS[command]]
     to_file = args[-1] == str(full)

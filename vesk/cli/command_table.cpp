@@ -22,7 +22,8 @@ constexpr OptionSpec SIGNAL{OptionKind::Signal, "--signal", "N",
 constexpr OptionSpec EXPORT_OUTPUT{OptionKind::Output, "-o, --output", "PATH",
                                    "write to PATH instead of standard output: a name ending in "
                                    ".csv for CSV, in .npy for the stored codes as a NumPy int16 "
-                                   "array, or \"-\" for standard output (CSV)"};
+                                   "array, or \"-\" for standard output (CSV); any other name "
+                                   "is refused"};
 constexpr OptionSpec PLOT_OUTPUT{OptionKind::Output, "-o, --output", "PATH",
                                  "the SVG file to write: a name ending in .svg, or \"-\" for "
                                  "standard output",
@@ -152,9 +153,10 @@ labelled bands.)",
      R"(Writes a Python script that rebuilds the protocol in FILE through the revevu
 API, to read, edit and run ("python OUT.py NEW.vesk"); unedited, it writes
 NEW.vesk byte for byte equal to FILE. Arbitrary signals' stored codes go to
-OUT.npz beside it, which the script checks before it uses them. FILE is
-refused, with its first such field named, if it holds what no sequence of
-calls produces.)",
+OUT.npz beside it; the script checks that they are the samples it was
+written for (by their CRC-32) and stops with a message naming the .npz if
+not. FILE is refused, with its first such field named, if it holds what no
+sequence of calls produces.)",
      SCRIPT_OPTIONS, SCRIPT_EXITS, run_script},
 };
 
@@ -268,6 +270,8 @@ std::string main_help() {
         },
         [](const CommandSpec& c) { return c.summary; });
     out +=
+        "\nA file named with -o takes the place of an old one only once it is complete\n"
+        "and flushed to disk, and nothing is left behind on failure.\n"
         "\nRun 'vesk COMMAND --help' for more about a command, 'vesk --version' for the\n"
         "version.\n\n";
     put_exits(out, exit_statuses());

@@ -1,5 +1,6 @@
-// vesk export: an arbitrary signal's samples, written out.
+// vesk export: an arbitrary signal's samples as CSV or as an NPY array.
 #include <cstdio>
+#include <string_view>
 #include <variant>
 
 #include "command_output.hpp"
@@ -7,13 +8,22 @@
 #include "describe.hpp"
 #include "export_csv.hpp"
 #include "load.hpp"
-#include "protocols/text_form.hpp"
+#include "npz_writer.hpp"
 
 namespace vesk {
 
 using namespace protocols;
 
 namespace {
+
+enum class ExportFormat { Csv, Npy, Refused };
+
+// By the name's ending, so that a file's name says what it holds.
+ExportFormat export_format(std::string_view path) {
+    if (path.empty() || path == "-" || path.ends_with(".csv")) return ExportFormat::Csv;
+    if (path.ends_with(".npy")) return ExportFormat::Npy;
+    return ExportFormat::Refused;
+}
 
 int fail(const Args& args, const std::string& message) {
     std::fprintf(stderr, "vesk: %s: %s\n", args.file.c_str(), message.c_str());
@@ -23,9 +33,17 @@ int fail(const Args& args, const std::string& message) {
 }  // namespace
 
 int run_export(const Args& args) {
+    const ExportFormat format = export_format(args.output);
     Loaded loaded;
     int status;
-    if (!load_protocol(args.file, loaded, status)) return status;
+    if (!load_for_output(args.output,
+                         format != ExportFormat::Refused
+                             ? ""
+                             : "give a name ending in .csv (CSV) or .npy (an NPY array), or - for "
+                               "CSV on standard output",
+                         args.file, loaded, status)) {
+        return status;
+    }
     const auto& signals = loaded.settings.signals;
     const std::uint64_t n = *args.signal;
     if (n >= signals.size()) {
@@ -38,9 +56,14 @@ int run_export(const Args& args) {
                               std::string(signal_kind(signals[n])) +
                               " signal; only Arbitrary signals have samples to export");
     }
-    CommandOutput out(args.output);
-    write_csv(arbitrary->samples, [&](std::string_view piece) { return out.write(piece); });
-    return out.finish();
+    const Samples& samples = arbitrary->samples;
+    if (format == ExportFormat::Npy) {
+        return write_output(args.output, [&samples](const TextSink& write) {
+            write_npy_int16(std::span(samples.data(), samples.size()), write);
+        });
+    }
+    return write_output(args.output,
+                        [&samples](const TextSink& write) { write_samples_csv(samples, write); });
 }
 
 }  // namespace vesk

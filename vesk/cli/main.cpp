@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "command_table.hpp"
+#include "exit_signals.hpp"
 #include "load.hpp"
 
 namespace vesk {
@@ -121,5 +122,6 @@ int run(int argc, char** argv) {
 }  // namespace vesk
 
 int main(int argc, char** argv) {
+    vesk::prepare_exit_signals();
     return vesk::run(argc, argv);
 }

@@ -1,5 +1,4 @@
-// vesk plot: the session's picture, written out.
-#include <cstdio>
+// vesk plot: the whole session as one SVG picture.
 #include <string_view>
 
 #include "command_output.hpp"
@@ -9,7 +8,6 @@
 #include "plot.hpp"
 
 namespace vesk {
-
 namespace {
 
 // The picture is SVG whatever its name says, so the name must say it; "-" is
@@ -21,19 +19,19 @@ bool svg_output_name(std::string_view path) {
 }  // namespace
 
 int run_plot(const Args& args) {
-    if (!svg_output_name(args.output)) {
-        std::fprintf(stderr,
-                     "vesk: -o %s: the picture is SVG: give a name ending in .svg, or - "
-                     "for standard output\n",
-                     args.output.c_str());
-        return EXIT_ERROR;
-    }
     Loaded loaded;
     int status;
-    if (!load_protocol(args.file, loaded, status)) return status;
-    CommandOutput out(args.output);
-    out.write(plot_svg(loaded.settings, base_name(args.file)));
-    return out.finish();
+    if (!load_for_output(args.output,
+                         svg_output_name(args.output)
+                             ? ""
+                             : "the picture is SVG: give a name ending in .svg, or - for "
+                               "standard output",
+                         args.file, loaded, status)) {
+        return status;
+    }
+    const std::string picture = plot_svg(loaded.settings, base_name(args.file));
+    return write_output(args.output,
+                        [&picture](const protocols::TextSink& write) { write(picture); });
 }
 
 }  // namespace vesk

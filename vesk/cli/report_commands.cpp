@@ -25,7 +25,7 @@ int run_show(const Args& args) {
     Loaded loaded;
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
-    CommandOutput out(args.output);
+    CommandOutput out;
     const protocols::TextSink write = [&](std::string_view piece) { return out.write(piece); };
     if (args.json) {
         protocols::write_json_in_pieces(loaded.settings, OUTPUT_PIECE, write);
@@ -40,7 +40,7 @@ int run_summary(const Args& args) {
     Loaded loaded;
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
-    CommandOutput out(args.output);
+    CommandOutput out;
     out.write(args.json ? summary_json(loaded.settings) : summary_text(loaded.settings));
     return out.finish();
 }
@@ -50,7 +50,7 @@ int run_check(const Args& args) {
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
     const std::vector<std::string> problems = find_problems(loaded.settings);
-    CommandOutput out(args.output);
+    CommandOutput out;
     for (const std::string& problem : problems) {
         out.write(args.file + ": " + problem + "\n");
     }
@@ -63,7 +63,7 @@ int run_diff(const Args& args) {
     int status;
     if (!load_protocol(args.file, a, status)) return status;
     if (!load_protocol(args.second_file, b, status)) return status;
-    CommandOutput out(args.output);
+    CommandOutput out;
     std::size_t differences = 0;
     write_diff(
         a.settings, b.settings, [&](std::string_view piece) { return out.write(piece); },

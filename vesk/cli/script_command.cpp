@@ -1,10 +1,10 @@
 // vesk script: a Python script that rebuilds the protocol in FILE through the
 // revevu API, and the arbitrary signals' stored samples in an .npz beside it.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <span>
-#include <string_view>
 #include <variant>
 
 #include "command_output.hpp"
@@ -13,39 +13,25 @@
 #include "load.hpp"
 #include "npz_writer.hpp"
 #include "rebuild.hpp"
-#include "replacing_file.hpp"
+#include "script_samples.hpp"
 #include "script_text.hpp"
 
 namespace vesk {
 
 using namespace protocols;
 
-namespace {
-
-// The stored codes of every arbitrary signal that the plan loads, by position.
-bool write_samples(int fd, const Settings& settings, const std::vector<std::uint64_t>& signals) {
-    NpzWriter npz(fd);
-    for (const std::uint64_t signal : signals) {
-        const auto& params = std::get<ArbitrarySignalParams>(settings.signals[signal]);
-        if (!npz.add(npz_array_name(signal), std::span(params.samples))) return false;
-    }
-    return npz.finish();
-}
-
-}  // namespace
-
 int run_script(const Args& args) {
     const std::string npz_path = npz_path_beside(args.output);
-    if (npz_path.empty()) {
-        std::fprintf(stderr,
-                     "vesk: -o %s: not a file name whose suffix every Python version reads "
-                     "alike (such as OUT.py)\nTry 'vesk script --help'.\n",
-                     args.output.c_str());
-        return EXIT_ERROR;
-    }
     Loaded loaded;
     int status;
-    if (!load_protocol(args.file, loaded, status)) return status;
+    if (!load_for_output(args.output,
+                         !npz_path.empty() ? ""
+                                           : "not a file name whose suffix every Python version "
+                                             "reads alike (such as OUT.py)\nTry 'vesk script "
+                                             "--help'.",
+                         args.file, loaded, status)) {
+        return status;
+    }
     const auto planned = plan_rebuild(loaded.settings);
     if (const auto* refusal = std::get_if<NotReproducible>(&planned)) {
         std::fprintf(stderr, "vesk: %s: cannot be rebuilt through the revevu API: %s\n",
@@ -53,26 +39,29 @@ int run_script(const Args& args) {
         return EXIT_ERROR;
     }
     const RebuildPlan& plan = std::get<RebuildPlan>(planned);
-    const std::string text = script_text(plan, base_name(args.file));
-
-    // Both files complete before either takes its place.
-    ReplacingFile npz, script;
     const std::vector<std::uint64_t> stored = stored_sample_signals(plan);
+    const StoredCodesCrc crcs = stored_codes_crc32(loaded.settings, stored);
+    const std::string text = script_text(plan, crcs.all, base_name(args.file));
+
+    // Each file is replaced only once it is complete. The script checks the
+    // samples it loads, so a pair left half-replaced (the .npz new, the script
+    // old) says so when it is run rather than rebuilding another protocol.
+    for (const std::uint64_t signal : stored) {
+        const auto& params = std::get<ArbitrarySignalParams>(loaded.settings.signals[signal]);
+        if (!npz_entry_fits(params.samples.size())) return cannot_write(npz_path, EFBIG);
+    }
+    struct stat npz_status {};
+    const bool npz_was_there = ::lstat(npz_path.c_str(), &npz_status) == 0;
     if (!stored.empty()) {
-        if (const int error = npz.open(npz_path); error != 0) return cannot_write(npz_path, error);
-        if (!write_samples(npz.fd(), loaded.settings, stored)) {
-            return cannot_write(npz_path, errno);
-        }
+        const int npz_written = write_to_file(npz_path, [&](const TextSink& write) {
+            write_stored_samples(loaded.settings, stored, crcs.each, write);
+        });
+        if (npz_written != EXIT_OK) return npz_written;
     }
-    if (const int error = script.open(args.output); error != 0) {
-        return cannot_write(args.output, error);
-    }
-    if (!write_all(script.fd(), text.data(), text.size())) return cannot_write(args.output, errno);
-    if (!stored.empty()) {
-        if (const int error = npz.commit(); error != 0) return cannot_write(npz_path, error);
-    }
-    if (const int error = script.commit(); error != 0) return cannot_write(args.output, error);
-    return EXIT_OK;
+    const int written = write_to_file(args.output, [&text](const TextSink& write) { write(text); });
+    // A new .npz without its script is of no use to anyone.
+    if (written != EXIT_OK && !stored.empty() && !npz_was_there) ::unlink(npz_path.c_str());
+    return written;
 }
 
 }  // namespace vesk

@@ -32,7 +32,39 @@ std::uint32_t load32(const std::uint8_t* p) {
            std::uint32_t{p[3]} << 24;
 }
 
+// a(x) * b(x) modulo the polynomial, in the reflected bit order of the CRC.
+constexpr std::uint32_t multiply_mod_p(std::uint32_t a, std::uint32_t b) {
+    std::uint32_t product = 0;
+    for (std::uint32_t bit = std::uint32_t{1} << 31; bit != 0; bit >>= 1) {
+        if ((a & bit) != 0) product ^= b;
+        b = (b & 1) != 0 ? (b >> 1) ^ POLYNOMIAL : b >> 1;
+    }
+    return product;
+}
+
+// X_POWERS[k]: x^(2^k) modulo the polynomial (x^0 is the top bit). The
+// polynomial is irreducible, so x^(2^32) is x again and 32 entries serve
+// every k.
+constexpr auto X_POWERS = [] {
+    std::array<std::uint32_t, 32> powers{};
+    powers[0] = std::uint32_t{1} << 30;  // x^1
+    for (std::size_t k = 1; k < powers.size(); ++k) {
+        powers[k] = multiply_mod_p(powers[k - 1], powers[k - 1]);
+    }
+    return powers;
+}();
+
 }  // namespace
+
+// Appending n zero bytes multiplies the register by x^(8n); the rest is linear.
+std::uint32_t crc32_combine(std::uint32_t first, std::uint32_t second,
+                            std::uint64_t second_length) {
+    std::uint32_t shift = std::uint32_t{1} << 31;  // x^0
+    for (std::size_t k = 3; second_length != 0; second_length >>= 1, ++k) {
+        if ((second_length & 1) != 0) shift = multiply_mod_p(X_POWERS[k % 32], shift);
+    }
+    return multiply_mod_p(shift, first) ^ second;
+}
 
 void Crc32::update(std::span<const std::uint8_t> bytes) {
     const auto& t = TABLES;

@@ -17,6 +17,11 @@ private:
     std::uint32_t state_ = 0xFFFFFFFF;
 };
 
+// The CRC of A followed by B, from the CRC of A, that of B and B's length in
+// bytes, without reading either again: one checksum pass serves two
+// checksums that differ in what precedes the same bytes.
+std::uint32_t crc32_combine(std::uint32_t first, std::uint32_t second, std::uint64_t second_length);
+
 inline std::uint32_t crc32(std::span<const std::uint8_t> bytes) {
     Crc32 crc;
     crc.update(bytes);

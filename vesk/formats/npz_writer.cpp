@@ -1,11 +1,10 @@
 #include "npz_writer.hpp"
 
 #include <bit>
-#include <cerrno>
 #include <limits>
+#include <utility>
 
 #include "crc32.hpp"
-#include "replacing_file.hpp"
 
 namespace vesk {
 namespace {
@@ -89,25 +88,38 @@ std::string npy_int16_header(std::uint64_t count) {
     return header + dictionary;
 }
 
+bool npz_entry_fits(std::uint64_t count) {
+    return count < MAX_U32 && npy_int16_header(count).size() + 2 * count < MAX_U32;
+}
+
+bool write_npy_int16(std::span<const std::int16_t> values, const protocols::TextSink& write) {
+    return write(npy_int16_header(values.size())) &&
+           write(
+               std::string_view(reinterpret_cast<const char*>(values.data()), values.size_bytes()));
+}
+
 bool NpzWriter::write_all(std::span<const std::uint8_t> bytes) {
-    if (!vesk::write_all(fd_, bytes.data(), bytes.size())) return false;
+    if (!sink_(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+        return false;
+    }
     offset_ += bytes.size();
     return true;
 }
 
 bool NpzWriter::add(std::string_view name, std::span<const std::int16_t> values) {
+    return add(name, values,
+               crc32({reinterpret_cast<const std::uint8_t*>(values.data()), values.size_bytes()}));
+}
+
+bool NpzWriter::add(std::string_view name, std::span<const std::int16_t> values,
+                    std::uint32_t values_crc) {
+    if (!npz_entry_fits(values.size())) return false;
     const std::string header = npy_int16_header(values.size());
     const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(values.data()),
                                              values.size_bytes());
     const std::uint64_t size = header.size() + data.size();
-    if (size >= MAX_U32) {
-        errno = EFBIG;
-        return false;
-    }
-    Crc32 crc;
-    crc.update(as_bytes(header));
-    crc.update(data);
-    Entry entry{std::string(name) + ".npy", crc.value(), static_cast<std::uint32_t>(size), offset_};
+    const std::uint32_t crc = crc32_combine(crc32(as_bytes(header)), values_crc, data.size());
+    Entry entry{std::string(name) + ".npy", crc, static_cast<std::uint32_t>(size), offset_};
     Bytes local;
     local.u32(LOCAL_HEADER);
     put_shared_fields(local, VERSION_STORED, entry.crc, entry.size, entry.name.size(), 0);

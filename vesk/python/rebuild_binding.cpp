@@ -139,7 +139,9 @@ nb::object to_protocol(const ProtocolFile& file) {
 }
 
 std::string script(const ProtocolFile& file) {
-    return script_text(plan_of(file), file.name);
+    const RebuildPlan plan = plan_of(file);
+    return script_text(plan, stored_codes_crc32(file.settings, stored_sample_signals(plan)).all,
+                       file.name);
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <set>
+#include <span>
 #include <variant>
 
+#include "crc32.hpp"
 #include "protocols/json_form.hpp"
 #include "protocols/text_form.hpp"
 #include "value_text.hpp"
@@ -94,7 +97,63 @@ std::string python_float(double value) {
     return text;
 }
 
-std::string script_text(const RebuildPlan& plan, std::string_view source_name) {
+StoredCodesCrc stored_codes_crc32(const protocols::Settings& settings,
+                                  const std::vector<std::uint64_t>& signals) {
+    static_assert(std::endian::native == std::endian::little, "codes are checked as stored");
+    StoredCodesCrc crc;
+    for (const std::uint64_t signal : signals) {
+        const auto& samples =
+            std::get<protocols::ArbitrarySignalParams>(settings.signals[signal]).samples;
+        const std::size_t length = samples.size() * sizeof(std::int16_t);
+        crc.each.push_back(
+            crc32(std::span(reinterpret_cast<const std::uint8_t*>(samples.data()), length)));
+        crc.all = crc32_combine(crc.all, crc.each.back(), length);
+    }
+    return crc;
+}
+
+namespace {
+
+// Loads the .npz and ends the script with a plain message when its arrays are
+// not the codes it was written for: those of another script's .npz, left by a
+// `vesk script` that ended between writing the two files, would rebuild
+// another protocol without a word.
+std::string loading_checked_samples(const std::vector<std::uint64_t>& signals,
+                                    std::uint32_t stored_codes_crc) {
+    std::string names;
+    for (const std::uint64_t signal : signals) {
+        names += names.empty() ? "\"" : ", \"";
+        names += npz_array_name(signal);
+        names += '"';
+    }
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "0x%08X", static_cast<unsigned>(stored_codes_crc));
+    std::string out =
+        "samples_path = Path(__file__).with_suffix(\".npz\")\n"
+        "stored = np.load(samples_path)\n"
+        "# The codes this script was written for, by CRC-32 of each array's int16\n"
+        "# values (little-endian) in turn.\n"
+        "checksum = 0\n"
+        "for name in [";
+    out += names;
+    out +=
+        "]:\n"
+        "    codes = stored[name] if name in stored else np.zeros(0, \"<i2\")\n"
+        "    checksum = zlib.crc32(np.ascontiguousarray(codes, \"<i2\"), checksum)\n"
+        "if checksum != ";
+    out += checksum;
+    out +=
+        ":\n"
+        "    sys.exit(f\"{samples_path}: not the samples this script was written for (another \"\n"
+        "             \"script's, or changed): write both again with vesk script, or put back \"\n"
+        "             \"the .npz written with this script\")\n";
+    return out;
+}
+
+}  // namespace
+
+std::string script_text(const RebuildPlan& plan, std::uint32_t stored_codes_crc,
+                        std::string_view source_name) {
     Needs needs;
     const std::string calls = call_lines(plan, needs);
 
@@ -116,6 +175,7 @@ std::string script_text(const RebuildPlan& plan, std::string_view source_name) {
     out += "\n\"\"\"\n\nimport os\n";
     if (needs.float_from_bits) out += "import struct\n";
     out += "import sys\n";
+    if (needs.stored_samples) out += "import zlib\n";
     if (needs.stored_samples) out += "from pathlib import Path\n\nimport numpy as np\n";
     out += "\nfrom revevu import ";
     for (const std::string_view type : needs.enumerations) {
@@ -136,7 +196,8 @@ std::string script_text(const RebuildPlan& plan, std::string_view source_name) {
         "if len(sys.argv) != 2:\n"
         "    sys.exit(f\"usage: python {sys.argv[0]} NEW.vesk\")\n"
         "\n";
-    if (needs.stored_samples) out += "stored = np.load(Path(__file__).with_suffix(\".npz\"))\n";
+    if (needs.stored_samples)
+        out += loading_checked_samples(stored_sample_signals(plan), stored_codes_crc);
     if (plan.running_on_target_machine) {
         out +=
             "# Protocol() reads VESK_TARGET_MACHINE; the file was made with it set.\n"

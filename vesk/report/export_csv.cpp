@@ -8,8 +8,8 @@ namespace vesk {
 
 using namespace protocols;
 
-// Written out in blocks: a long session has millions of rows.
-bool write_csv(const Samples& samples, const TextSink& sink) {
+// A long session has millions of rows.
+void write_samples_csv(const Samples& samples, const TextSink& write) {
     std::string block = "time_s,stored,normalised\n";
     for (std::size_t i = 0; i < samples.size(); ++i) {
         write_float(block, static_cast<double>(i) / config::SAMPLING_RATE);
@@ -19,11 +19,11 @@ bool write_csv(const Samples& samples, const TextSink& sink) {
         write_float(block, samples[i] / config::SAMPLE_SCALE);
         block += '\n';
         if (block.size() >= (1 << 20)) {
-            if (!sink(block)) return false;
+            if (!write(block)) return;
             block.clear();
         }
     }
-    return sink(block);
+    write(block);
 }
 
 }  // namespace vesk

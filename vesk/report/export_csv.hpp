@@ -1,4 +1,5 @@
-// An arbitrary signal's samples as CSV, for `vesk export`.
+// What `vesk export` writes of an arbitrary signal's samples: CSV rows, or an
+// NPY array (npz_writer.hpp).
 #pragma once
 
 #include "protocols/signals.hpp"
@@ -6,8 +7,8 @@
 
 namespace vesk {
 
-// Rows of "time_s,stored,normalised" after that header, handed to `sink` in
-// blocks. False when the sink refused one.
-bool write_csv(const protocols::Samples& samples, const protocols::TextSink& sink);
+// The header "time_s,stored,normalised", then a row per sample, handed to
+// `write` in blocks of about 1 MiB; stops when `write` returns false.
+void write_samples_csv(const protocols::Samples& samples, const protocols::TextSink& write);
 
 }  // namespace vesk

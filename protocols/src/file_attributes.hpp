@@ -2,7 +2,7 @@
 // labels) to the file that replaces it. Plain C++ and POSIX; no Python here.
 #pragma once
 
-namespace revevu {
+namespace protocols {
 
 struct AttributeCopy {
     // An attribute could not be read or set for want of permission or
@@ -16,4 +16,4 @@ struct AttributeCopy {
 // ACL when `from` has none: `to` ends with exactly `from`'s ACL.
 AttributeCopy copy_extended_attributes(int from, int to);
 
-}  // namespace revevu
+}  // namespace protocols

@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "file_output.hpp"
+#include "protocols/file_output.hpp"
 
-namespace revevu {
+namespace protocols {
 
 // `name` relative to the directory handle `directory`.
 MaybeError write_in_place(int directory, const std::string& name, const Content& content);
 
-}  // namespace revevu
+}  // namespace protocols

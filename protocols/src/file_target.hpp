@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "file_descriptor.hpp"
+#include "protocols/file_descriptor.hpp"
 
-namespace revevu {
+namespace protocols {
 
 struct FileTarget {
     enum class Kind {
@@ -34,4 +34,4 @@ struct FileTarget {
 // Returns 0, or the error number that opening the name would have given.
 int resolve_file_target(std::string_view path, FileTarget& target);
 
-}  // namespace revevu
+}  // namespace protocols

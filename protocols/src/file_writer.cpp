@@ -1,4 +1,4 @@
-#include "file_writer.hpp"
+#include "protocols/file_writer.hpp"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -10,13 +10,13 @@
 #include <string>
 #include <utility>
 
-#include "file_descriptor.hpp"
 #include "file_in_place.hpp"
 #include "file_policy.hpp"
 #include "file_replacement.hpp"
 #include "file_target.hpp"
+#include "protocols/file_descriptor.hpp"
 
-namespace revevu {
+namespace protocols {
 namespace {
 
 // What the policy needs to know of a regular file, and the file itself open
@@ -51,23 +51,26 @@ std::optional<std::string> write_file_atomically(std::string_view path,
 }
 
 std::optional<std::string> write_file_atomically(std::string_view path, const Content& content) {
-    if (path.find('\0') != std::string_view::npos) {
-        return describe_error("InvalidInput", "file name contained an unexpected NUL byte");
-    }
+    if (MaybeError error = replace_file_contents(path, content)) return describe_file_error(*error);
+    return std::nullopt;
+}
+
+MaybeError replace_file_contents(std::string_view path, const Content& content) {
+    if (path.find('\0') != std::string_view::npos) return kNulInName;
     // The kernel refuses a longer name before looking at it.
-    if (path.size() >= PATH_MAX) return describe_os_error(ENAMETOOLONG);
+    if (path.size() >= PATH_MAX) return FileError::os(ENAMETOOLONG);
     FileTarget target;
-    if (const int error = resolve_file_target(path, target)) return describe_os_error(error);
+    if (const int error = resolve_file_target(path, target)) return FileError::os(error);
     TargetFacts facts{.kind = target.kind};
     std::optional<OldFile> old;
     if (target.kind == FileTarget::Kind::Regular) {
         if (const int error = look_at_regular_file(target, facts, old)) {
-            return describe_os_error(error);
+            return FileError::os(error);
         }
     }
     switch (choose_write_way(facts)) {
         case WriteWay::Refuse:
-            return describe_os_error(facts.write_refused);
+            return FileError::os(facts.write_refused);
         case WriteWay::InPlace:
             return write_in_place(target.directory.get(), target.name, content);
         case WriteWay::Replace:
@@ -78,4 +81,4 @@ std::optional<std::string> write_file_atomically(std::string_view path, const Co
     return std::move(replaced.error);
 }
 
-}  // namespace revevu
+}  // namespace protocols

@@ -1,5 +1,5 @@
-// Writing a protocol file without ever leaving a half-written one behind
-// where that can be avoided. Plain C++ and POSIX; no Python here.
+// Writing a file without ever leaving a half-written one behind where that
+// can be avoided: a protocol file, and whatever a command writes to a file.
 #pragma once
 
 #include <cstdint>
@@ -8,21 +8,25 @@
 #include <string>
 #include <string_view>
 
-#include "file_errors.hpp"
-#include "file_output.hpp"
+#include "protocols/file_errors.hpp"
+#include "protocols/file_output.hpp"
 
-namespace revevu {
+namespace protocols {
+
+// The error of writing `content` to `path` as write_file_atomically below
+// does, or nullopt: for a caller that reports errors in words of its own.
+MaybeError replace_file_contents(std::string_view path, const Content& content);
 
 // Writes `bytes` to `path` so that the target holds either its old content or
 // all of `bytes`, and a process killed midway leaves nothing behind: the bytes
 // go to a new file in the target's directory, which takes the old file's
 // owner, group, mode, ACL and other extended attributes, is flushed and
-// renamed over it (file_replacement.hpp). Every step works relative to a
+// renamed over it (src/file_replacement.hpp). Every step works relative to a
 // handle of the directory, so any name that open() accepts is accepted. A
 // symbolic link is kept and the file it finally points to replaced.
 //
 // Where replacing the file would lose something, or is not allowed, it is
-// written in place instead (file_in_place.hpp); which way, file_policy.hpp.
+// written in place instead (src/file_in_place.hpp); which way, src/file_policy.hpp.
 // A file this process may not write is refused (EACCES), as opening it would
 // be. Every failure that can cost data (a write, a flush, a close of the
 // written file, a link, a rename) is reported.
@@ -40,4 +44,4 @@ std::optional<std::string> write_file_atomically(std::string_view path,
 // or renamed and is written again (no /proc, a rename refused).
 std::optional<std::string> write_file_atomically(std::string_view path, const Content& content);
 
-}  // namespace revevu
+}  // namespace protocols

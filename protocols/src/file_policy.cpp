@@ -1,6 +1,6 @@
 #include "file_policy.hpp"
 
-namespace revevu {
+namespace protocols {
 
 WriteWay choose_write_way(const TargetFacts& facts) {
     using enum FileTarget::Kind;
@@ -19,4 +19,4 @@ WriteWay choose_write_way(const TargetFacts& facts) {
     return WriteWay::Replace;
 }
 
-}  // namespace revevu
+}  // namespace protocols

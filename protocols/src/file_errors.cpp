@@ -1,4 +1,4 @@
-#include "file_errors.hpp"
+#include "protocols/file_errors.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -6,7 +6,7 @@
 
 #include "protocols/text_form.hpp"
 
-namespace revevu {
+namespace protocols {
 namespace {
 
 constexpr std::pair<int, std::string_view> kErrorKinds[] = {
@@ -76,16 +76,16 @@ std::string_view error_kind_name(int error_number) {
     return "Uncategorized";
 }
 
-std::string describe_os_error(int error_number) {
+std::string describe_file_error(const FileError& error) {
+    if (error.code == 0) {
+        return "Error { kind: " + std::string(error.kind) + ", message: " + quoted(error.message) +
+               " }";
+    }
     char buffer[256] = "";
-    const char* text = strerror_text(::strerror_r(error_number, buffer, sizeof buffer), buffer);
-    return "Os { code: " + std::to_string(error_number) +
-           ", kind: " + std::string(error_kind_name(error_number)) + ", message: " + quoted(text) +
+    const char* text = strerror_text(::strerror_r(error.code, buffer, sizeof buffer), buffer);
+    return "Os { code: " + std::to_string(error.code) +
+           ", kind: " + std::string(error_kind_name(error.code)) + ", message: " + quoted(text) +
            " }";
 }
 
-std::string describe_error(std::string_view kind, std::string_view message) {
-    return "Error { kind: " + std::string(kind) + ", message: " + quoted(message) + " }";
-}
-
-}  // namespace revevu
+}  // namespace protocols

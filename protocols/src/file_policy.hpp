@@ -7,7 +7,7 @@
 
 #include "file_target.hpp"
 
-namespace revevu {
+namespace protocols {
 
 // What is known of the target before anything is written.
 struct TargetFacts {
@@ -28,4 +28,4 @@ enum class WriteWay {
 // directory takes no new file. That is found before any byte is written.
 WriteWay choose_write_way(const TargetFacts& facts);
 
-}  // namespace revevu
+}  // namespace protocols

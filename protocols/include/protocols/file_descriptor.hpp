@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <utility>
 
-namespace revevu {
+namespace protocols {
 
 // Closes on destruction; close errors are seen only through close_checked().
 // May also hold AT_FDCWD, which is never closed.
@@ -48,4 +48,4 @@ inline int open_at(int directory, const char* name, int flags, mode_t mode = 0) 
     return fd;
 }
 
-}  // namespace revevu
+}  // namespace protocols

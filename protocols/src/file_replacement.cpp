@@ -1,6 +1,8 @@
 #include "file_replacement.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,9 +15,10 @@
 #include <utility>
 
 #include "file_attributes.hpp"
-#include "file_errors.hpp"
+#include "pending_temporary.hpp"
+#include "protocols/file_errors.hpp"
 
-namespace revevu {
+namespace protocols {
 namespace {
 
 constexpr std::string_view kTemporaryPrefix = ".vesk-";
@@ -66,6 +69,25 @@ std::pair<std::string, int> under_temporary_name(const Attempt& attempt) {
     return {std::string(), EEXIST};
 }
 
+// Holds back every signal that can be caught while a temporary name comes
+// into being and is registered (pending_temporary.hpp), so that a handler
+// that removes it runs before the name exists or after it is registered,
+// never in between. No handler is installed or changed.
+class SignalsDeferred {
+public:
+    SignalsDeferred() {
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &saved_);
+    }
+    SignalsDeferred(const SignalsDeferred&) = delete;
+    SignalsDeferred& operator=(const SignalsDeferred&) = delete;
+    ~SignalsDeferred() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+private:
+    sigset_t saved_;
+};
+
 // An unnamed file's first name in `directory`: linked through /proc, or
 // straight from the descriptor where the process may do that and /proc is
 // not mounted.
@@ -88,10 +110,12 @@ public:
           file_(std::move(other.file_)),
           unnamed_(other.unnamed_),
           published_(other.published_),
-          temporary_(std::exchange(other.temporary_, std::string())) {}
+          temporary_(std::exchange(other.temporary_, std::string())),
+          registered_(std::exchange(other.registered_, false)) {}
     ~NewFile() {
         // Not examined: the save has already failed with its own error.
         if (!temporary_.empty()) ::unlinkat(directory_, temporary_.c_str(), 0);
+        forget_temporary();
     }
 
     // Created with `mode` through the open call, so that the umask and a
@@ -102,6 +126,7 @@ public:
             if (fd >= 0) return {NewFile(directory, fd, std::string()), 0};
             if (!unnamed_files_refused(errno)) return {std::nullopt, errno};
         }
+        const SignalsDeferred deferred;
         int fd = -1;
         auto [name, error] = under_temporary_name([&](const char* candidate) {
             fd = open_at(directory, candidate, O_WRONLY | O_CREAT | O_EXCL, mode);
@@ -124,9 +149,10 @@ public:
             if (error == 0) return mark_published();
             if (error != EEXIST) return error;  // else created meanwhile: replace it
         }
+        const SignalsDeferred deferred;
         auto [name, error] = under_temporary_name(
             [&](const char* candidate) { return link_unnamed(fd(), directory_, candidate); });
-        temporary_ = std::move(name);
+        take_temporary(std::move(name));
         return error;
     }
 
@@ -141,13 +167,26 @@ public:
 
 private:
     NewFile(int directory, int fd, std::string temporary)
-        : directory_(directory),
-          file_(fd),
-          unnamed_(temporary.empty()),
-          temporary_(std::move(temporary)) {}
+        : directory_(directory), file_(fd), unnamed_(temporary.empty()) {
+        take_temporary(std::move(temporary));
+    }
+
+    // A temporary name is known to a signal handler for as long as it exists
+    // (pending_temporary.hpp), so that a program may remove it on its way out.
+    void take_temporary(std::string name) {
+        temporary_ = std::move(name);
+        if (!temporary_.empty()) {
+            registered_ = register_pending_temporary(directory_, temporary_.c_str());
+        }
+    }
+
+    void forget_temporary() {
+        if (std::exchange(registered_, false)) clear_pending_temporary();
+    }
 
     int mark_published() {
         temporary_.clear();
+        forget_temporary();
         published_ = true;
         return 0;
     }
@@ -157,6 +196,7 @@ private:
     bool unnamed_;
     bool published_ = false;
     std::string temporary_;
+    bool registered_ = false;
 };
 
 Replacement refused() {
@@ -164,7 +204,7 @@ Replacement refused() {
 }
 
 Replacement failed(int error_number) {
-    return {.refused = false, .error = describe_os_error(error_number)};
+    return {.refused = false, .error = FileError::os(error_number)};
 }
 
 // Before any byte goes in, so that a refusal costs nothing. A process other
@@ -252,4 +292,4 @@ Replacement replace_file(const FileTarget& target, const OldFile* old, const Con
     return *attempt(target, old, content, /*unnamed=*/false);
 }
 
-}  // namespace revevu
+}  // namespace protocols

@@ -5,11 +5,11 @@
 
 #include <sys/stat.h>
 
-#include "file_descriptor.hpp"
-#include "file_output.hpp"
 #include "file_target.hpp"
+#include "protocols/file_descriptor.hpp"
+#include "protocols/file_output.hpp"
 
-namespace revevu {
+namespace protocols {
 
 // The file being replaced, open for reading its extended attributes.
 struct OldFile {
@@ -34,4 +34,4 @@ struct Replacement {
 // rename leaves the target as it was; the directory's flush comes after.
 Replacement replace_file(const FileTarget& target, const OldFile* old, const Content& content);
 
-}  // namespace revevu
+}  // namespace protocols

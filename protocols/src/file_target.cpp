@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-namespace revevu {
+namespace protocols {
 namespace {
 
 // Symbolic links followed from the given name before giving up, as the kernel does.
@@ -75,4 +75,4 @@ int resolve_file_target(std::string_view path, FileTarget& target) {
     return 0;
 }
 
-}  // namespace revevu
+}  // namespace protocols

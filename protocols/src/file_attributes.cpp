@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace revevu {
+namespace protocols {
 namespace {
 
 // A file's access ACL, which a new file takes from its directory's default ACL.
@@ -71,4 +71,4 @@ AttributeCopy copy_extended_attributes(int from, int to) {
     return {};
 }
 
-}  // namespace revevu
+}  // namespace protocols
