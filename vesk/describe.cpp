@@ -5,6 +5,7 @@
 
 #include "protocols/fields.hpp"
 #include "protocols/json_form.hpp"
+#include "protocols/routing_inputs.hpp"
 #include "protocols/text_form.hpp"
 #include "text_columns.hpp"
 
@@ -118,26 +119,25 @@ bool setter_form(const SignalSourceSelection& source) {
 }
 
 std::array<ChannelView, 2> channels(const Settings& settings) {
-    auto view = [](char letter, std::string_view field, const ChannelSettings& channel) {
-        const std::string c(1, letter);
-        const auto input = [](std::string name, std::string_view use, std::string_view member,
-                              const SignalSourceSelection& source) {
-            std::string label = std::string(use) + " (" + name + ")";
-            return ChannelInput{std::move(name), std::move(label), member, source};
+    // Channel A's inputs come first in the table, then channel B's.
+    constexpr std::size_t PER_CHANNEL = ROUTING_INPUTS.size() / 2;
+    auto view = [&](std::size_t first) {
+        const RoutingInput& lead = ROUTING_INPUTS[first];
+        const auto input = [&](std::size_t i) {
+            const RoutingInput& routing = ROUTING_INPUTS[first + i];
+            return ChannelInput{
+                std::string(routing.api_name),
+                std::string(routing.label) + " (" + std::string(routing.api_name) + ")",
+                routing.source_field, routing.selection(settings), routing};
         };
-        return ChannelView{
-            letter,
-            field,
-            channel,
-            {input("Coil." + c + "1", "amplitude 1",
-                   field_name<&ChannelSettings::amplitude1_source>(), channel.amplitude1_source),
-             input("Coil." + c + "2", "amplitude 2",
-                   field_name<&ChannelSettings::amplitude2_source>(), channel.amplitude2_source),
-             input("Channel." + c, "modulation", field_name<&ChannelSettings::modulation_source>(),
-                   channel.modulation_source)}};
+        return ChannelView{lead.channel_letter(),
+                           lead.channel_field,
+                           settings.*(lead.channel),
+                           {input(0), input(1), input(2)}};
     };
-    return {view('A', field_name<&Settings::channel_a_settings>(), settings.channel_a_settings),
-            view('B', field_name<&Settings::channel_b_settings>(), settings.channel_b_settings)};
+    static_assert(PER_CHANNEL == 3 && ROUTING_INPUTS[0].channel == ROUTING_INPUTS[2].channel &&
+                  ROUTING_INPUTS[3].channel == ROUTING_INPUTS[5].channel);
+    return {view(0), view(PER_CHANNEL)};
 }
 
 }  // namespace vesk

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "protocols/routing_inputs.hpp"
 #include "protocols/settings.hpp"
 
 namespace vesk {
@@ -52,6 +53,7 @@ struct ChannelInput {
     std::string label;       // "amplitude 1 (Coil.A1)", "modulation (Channel.A)"
     std::string_view field;  // its field in ChannelSettings: "amplitude1_source", ...
     const protocols::SignalSourceSelection& source;
+    const protocols::RoutingInput& routing;  // its entry in protocols::ROUTING_INPUTS
 };
 
 struct ChannelView {

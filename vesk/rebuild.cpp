@@ -9,6 +9,7 @@
 #include "describe.hpp"
 #include "field_path.hpp"
 #include "protocols/config.hpp"
+#include "protocols/routing_inputs.hpp"
 #include "protocols/signals.hpp"
 #include "value_text.hpp"
 
@@ -89,21 +90,6 @@ bool has_api_default(std::string_view keyword) {
             keyword == field_name<&SineSignalParams::depth>());
 }
 
-// The setter of each channel input, in the order of a channel's inputs
-// (describe.hpp's ChannelView), for channel A and B.
-struct InputSetter {
-    std::string_view method, keyword, type, member;
-};
-constexpr InputSetter INPUT_SETTERS[2][3] = {
-    {{"set_amplitude_source", "coil", "Coil", "A1"},
-     {"set_amplitude_source", "coil", "Coil", "A2"},
-     {"set_modulation_source", "channel", "Channel", "A"}},
-    {{"set_amplitude_source", "coil", "Coil", "B1"},
-     {"set_amplitude_source", "coil", "Coil", "B2"},
-     {"set_modulation_source", "channel", "Channel", "B"}},
-};
-constexpr std::string_view CHANNEL_MEMBERS[2] = {"A", "B"};
-
 // Walks the record beside the library's default one, field by field in
 // declaration order. Each field either becomes calls or is checked to hold
 // what a new Protocol holds; the first field that can be neither stops it.
@@ -137,8 +123,7 @@ private:
         } else if constexpr (std::is_same_v<T, std::vector<Signal>>) {
             return signals(value);
         } else if constexpr (std::is_same_v<T, ChannelSettings>) {
-            return channel(name == field_name<&Settings::channel_a_settings>() ? 0 : 1, value,
-                           fallback);
+            return channel(name, value, fallback);
         }
         fixed(value, fallback);
     }
@@ -311,19 +296,20 @@ private:
         return !refusal_;
     }
 
-    void channel(std::size_t which, const ChannelSettings& value, const ChannelSettings& fallback) {
-        std::size_t input = 0;
+    void channel(std::string_view channel_field, const ChannelSettings& value,
+                 const ChannelSettings& fallback) {
         for_each_field_pair(
             value, fallback, [&](std::string_view name, const auto& a, const auto& b) {
                 if (refusal_) return;
                 using T = std::remove_cvref_t<decltype(a)>;
                 const std::size_t mark = path_.enter(name);
                 if constexpr (std::is_same_v<T, SignalSourceSelection>) {
-                    source(INPUT_SETTERS[which][input++], a, b);
+                    source(*find_routing_input(channel_field, name), a, b);
                 } else if constexpr (std::is_same_v<T, bool>) {
                     if (a && !b) {  // enable_channel can only switch a channel on
-                        call("enable_channel",
-                             {{"channel", EnumMember{"Channel", CHANNEL_MEMBERS[which]}}});
+                        const RoutingInput& named_by = *modulation_input(channel_field);
+                        call("enable_channel", {{named_by.keyword, EnumMember{named_by.enum_class(),
+                                                                              named_by.member()}}});
                     } else {
                         fixed(a, b);
                     }
@@ -334,20 +320,20 @@ private:
             });
     }
 
-    void source(const InputSetter& setter, const SignalSourceSelection& value,
+    void source(const RoutingInput& input, const SignalSourceSelection& value,
                 const SignalSourceSelection& fallback) {
         if (value == fallback) return;
         if (!setter_form(value)) {
             return refuse(value_text(value),
-                          std::string(setter.method) +
+                          std::string(input.setter) +
                               " writes internal signal n as (n, 0, false) and external "
                               "source n as (0, n, true)");
         }
         std::vector<Argument> arguments{
-            {setter.keyword, EnumMember{setter.type, setter.member}},
+            {input.keyword, EnumMember{input.enum_class(), input.member()}},
             {"index", value.external_selected ? value.external : value.internal}};
         if (value.external_selected) arguments.push_back({"external", true});
-        call(setter.method, std::move(arguments));
+        call(input.setter, std::move(arguments));
     }
 
     const Settings& settings_;

@@ -12,22 +12,9 @@ using protocols::ChannelSettings;
 using protocols::SignalSourceSelection;
 namespace config = protocols::config;
 
+// A Channel member names its channel through the channel's modulation input.
 ChannelSettings& channel_settings(Settings& settings, Channel channel) {
-    return channel == Channel::A ? settings.channel_a_settings : settings.channel_b_settings;
-}
-
-SignalSourceSelection& amplitude_source(Settings& settings, Coil coil) {
-    switch (coil) {
-        case Coil::A1:
-            return settings.channel_a_settings.amplitude1_source;
-        case Coil::A2:
-            return settings.channel_a_settings.amplitude2_source;
-        case Coil::B1:
-            return settings.channel_b_settings.amplitude1_source;
-        case Coil::B2:
-            break;
-    }
-    return settings.channel_b_settings.amplitude2_source;
+    return settings.*(routing_input(channel).channel);
 }
 
 // The index that is not selected is reset to 0.
@@ -64,13 +51,13 @@ PyObject* enable_channel(Settings& settings, Channel channel) {
 }
 
 PyObject* set_amplitude_source(Settings& settings, Coil coil, std::uint64_t index, bool external) {
-    amplitude_source(settings, coil) = source_selection(index, external);
+    routing_input(coil).selection(settings) = source_selection(index, external);
     Py_RETURN_NONE;
 }
 
 PyObject* set_modulation_source(Settings& settings, Channel channel, std::uint64_t index,
                                 bool external) {
-    channel_settings(settings, channel).modulation_source = source_selection(index, external);
+    routing_input(channel).selection(settings) = source_selection(index, external);
     Py_RETURN_NONE;
 }
 

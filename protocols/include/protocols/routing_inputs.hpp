@@ -1,0 +1,118 @@
+// The six inputs a protocol routes a source to: per channel, two amplitude
+// inputs and the modulation input. Everything that names, sets or shows an
+// input (the Python enumeration members and setters, the summary, the check,
+// the rebuilt script) walks this one table, so that a name and the field it
+// stands for cannot come apart.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+#include "protocols/fields.hpp"
+#include "protocols/settings.hpp"
+
+namespace protocols {
+
+// Amplitude inputs are members of the Python class Coil, modulation inputs
+// of Channel; each kind has its own setter.
+enum class InputKind { amplitude, modulation };
+
+struct RoutingInput {
+    InputKind kind;
+    ChannelSettings Settings::*channel;              // the channel's record
+    SignalSourceSelection ChannelSettings::*source;  // the input's selection in it
+    std::string_view channel_field;                  // "channel_a_settings"
+    std::string_view source_field;                   // "amplitude1_source"
+    std::string_view api_name;  // "Coil.A1": the enumeration member, as repr shows it
+    std::string_view label;     // "amplitude 1": what the summary calls it
+    std::string_view setter;    // "set_amplitude_source"
+    std::string_view keyword;   // "coil": the setter's parameter for the member
+
+    // "Coil", and "A1": a suffix of api_name, so NUL-terminated like it.
+    constexpr std::string_view enum_class() const { return api_name.substr(0, api_name.find('.')); }
+    constexpr std::string_view member() const { return api_name.substr(api_name.find('.') + 1); }
+    constexpr char channel_letter() const { return member()[0]; }
+
+    SignalSourceSelection& selection(Settings& s) const { return s.*channel.*source; }
+    const SignalSourceSelection& selection(const Settings& s) const { return s.*channel.*source; }
+};
+
+namespace detail {
+
+template <auto Channel, auto Source>
+consteval RoutingInput routing_input(InputKind kind, std::string_view api_name,
+                                     std::string_view label) {
+    const bool amplitude = kind == InputKind::amplitude;
+    return {kind,
+            Channel,
+            Source,
+            field_name<Channel>(),
+            field_name<Source>(),
+            api_name,
+            label,
+            amplitude ? "set_amplitude_source" : "set_modulation_source",
+            amplitude ? "coil" : "channel"};
+}
+
+}  // namespace detail
+
+// In the order the summary lists them: channel A's inputs, then channel B's.
+inline constexpr std::array<RoutingInput, 6> ROUTING_INPUTS = {
+    detail::routing_input<&Settings::channel_a_settings, &ChannelSettings::amplitude1_source>(
+        InputKind::amplitude, "Coil.A1", "amplitude 1"),
+    detail::routing_input<&Settings::channel_a_settings, &ChannelSettings::amplitude2_source>(
+        InputKind::amplitude, "Coil.A2", "amplitude 2"),
+    detail::routing_input<&Settings::channel_a_settings, &ChannelSettings::modulation_source>(
+        InputKind::modulation, "Channel.A", "modulation"),
+    detail::routing_input<&Settings::channel_b_settings, &ChannelSettings::amplitude1_source>(
+        InputKind::amplitude, "Coil.B1", "amplitude 1"),
+    detail::routing_input<&Settings::channel_b_settings, &ChannelSettings::amplitude2_source>(
+        InputKind::amplitude, "Coil.B2", "amplitude 2"),
+    detail::routing_input<&Settings::channel_b_settings, &ChannelSettings::modulation_source>(
+        InputKind::modulation, "Channel.B", "modulation"),
+};
+
+// How many inputs are of `kind`: the members of its enumeration class.
+consteval std::size_t count_of_kind(InputKind kind) {
+    std::size_t count = 0;
+    for (const RoutingInput& input : ROUTING_INPUTS) count += input.kind == kind ? 1 : 0;
+    return count;
+}
+
+// The inputs of one kind in table order; a member's value in its Python class
+// is its position here.
+template <InputKind Kind>
+inline constexpr auto INPUTS_OF_KIND = [] {
+    std::array<RoutingInput, count_of_kind(Kind)> found{};
+    std::size_t at = 0;
+    for (const RoutingInput& input : ROUTING_INPUTS) {
+        if (input.kind == Kind) found[at++] = input;
+    }
+    return found;
+}();
+
+// The input whose selection is `source_field` of the channel `channel_field`;
+// nullptr for a field that is no input.
+constexpr const RoutingInput* find_routing_input(std::string_view channel_field,
+                                                 std::string_view source_field) {
+    for (const RoutingInput& input : ROUTING_INPUTS) {
+        if (input.channel_field == channel_field && input.source_field == source_field) {
+            return &input;
+        }
+    }
+    return nullptr;
+}
+
+// The modulation input of a channel, whose Channel member also names the
+// channel itself (enable_channel).
+constexpr const RoutingInput* modulation_input(std::string_view channel_field) {
+    for (const RoutingInput& input : ROUTING_INPUTS) {
+        if (input.kind == InputKind::modulation && input.channel_field == channel_field) {
+            return &input;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace protocols
