@@ -1,5 +1,6 @@
 #include "rebuild.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -49,8 +50,7 @@ std::optional<double> duration_for_samples(std::uint64_t samples) {
         duration = std::nextafter(duration, INF);
     }
     // Out of the setter's range, one of its ends may still give the count.
-    if (duration < config::MIN_SESSION_DURATION) duration = config::MIN_SESSION_DURATION;
-    if (duration > config::MAX_SESSION_DURATION) duration = config::MAX_SESSION_DURATION;
+    duration = std::clamp(duration, config::SESSION_DURATION.low, config::SESSION_DURATION.high);
     if (sample_count(duration) != samples) return std::nullopt;
     return duration;
 }
@@ -196,8 +196,9 @@ private:
     // ---- Fields the setters write.
 
     void intensity(double value) {
-        if (!(value >= config::MIN_INTENSITY && value <= config::MAX_INTENSITY)) {
-            return refuse(value_text(value), "set_stimulation_intensity accepts only 0.0..1.0");
+        if (!config::INTENSITY.contains(value)) {
+            return refuse(value_text(value),
+                          "set_stimulation_intensity accepts only " + config::INTENSITY.text());
         }
         if (!same_bits(value, library_defaults().intensity)) {
             call("set_stimulation_intensity", {{"intensity", value}});
@@ -206,8 +207,9 @@ private:
 
     // Set where the signals are planned: arbitrary signals may need others first.
     void session_duration(double value) {
-        if (!(value <= config::MAX_SESSION_DURATION && value >= config::MIN_SESSION_DURATION)) {
-            refuse(value_text(value) + " s", "set_session_duration accepts only 0.01..1800.0 s");
+        if (!config::SESSION_DURATION.contains(value)) {
+            refuse(value_text(value) + " s",
+                   "set_session_duration accepts only " + config::SESSION_DURATION.text());
         }
     }
 
@@ -274,11 +276,12 @@ private:
     // gives its length when the current one does not.
     bool sized_for(const Samples& samples) {
         const std::size_t mark = path_.enter(field_name<&ArbitrarySignalParams::samples>());
-        if (stored_range(samples).low < 0) {
+        if (stored_range(samples).low < config::STORED_CODE.low) {
             std::size_t first = 0;
-            while (samples[first] >= 0) ++first;
+            while (config::STORED_CODE.contains(samples[first])) ++first;
             path_.enter(first);
-            refuse(std::to_string(samples[first]), "add_arbitrary_signal stores only 0..32767");
+            refuse(std::to_string(samples[first]),
+                   "add_arbitrary_signal stores only " + config::STORED_CODE.text());
         } else if (sample_count(duration_) != samples.size()) {
             const double file_duration = settings_.session_duration;
             std::optional<double> duration = sample_count(file_duration) == samples.size()
@@ -288,7 +291,8 @@ private:
                 set_duration(*duration,
                              "gives the next signal its " + plural(samples.size(), "sample"));
             } else {
-                refuse(value_text(samples), "no session duration in 0.01..1800.0 s gives " +
+                refuse(value_text(samples), "no session duration in " +
+                                                config::SESSION_DURATION.text() + " gives " +
                                                 plural(samples.size(), "sample"));
             }
         }
