@@ -8,8 +8,8 @@
 #include <type_traits>
 
 #include "describe.hpp"
-#include "field_path.hpp"
 #include "protocols/config.hpp"
+#include "protocols/field_path.hpp"
 #include "protocols/routing_inputs.hpp"
 #include "protocols/signals.hpp"
 #include "value_text.hpp"
