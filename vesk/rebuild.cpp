@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <type_traits>
@@ -10,6 +9,7 @@
 #include "describe.hpp"
 #include "protocols/config.hpp"
 #include "protocols/field_path.hpp"
+#include "protocols/float_bits.hpp"
 #include "protocols/routing_inputs.hpp"
 #include "protocols/signals.hpp"
 #include "value_text.hpp"
@@ -61,10 +61,6 @@ namespace {
 const Settings& library_defaults() {
     static const Settings defaults;
     return defaults;
-}
-
-bool same_bits(double a, double b) {
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
 // The method that appends each kind of signal.

@@ -12,6 +12,7 @@
 
 #include "protocols/bulk_buffer.hpp"
 #include "protocols/field_path.hpp"
+#include "protocols/float_bits.hpp"
 #include "protocols/utf8.hpp"
 #include "sample_wire_read.hpp"
 
@@ -209,7 +210,7 @@ bool read(Reader& r, double& out) {
     if (!r.take(8, p, "f64")) return false;
     std::uint64_t bits = 0;
     for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];  // little-endian on any host
-    std::memcpy(&out, &bits, sizeof out);
+    out = float_from_bits(bits);
     return true;
 }
 

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <variant>
 
 #include "byte_order.hpp"
 #include "protocols/bulk_buffer.hpp"
+#include "protocols/float_bits.hpp"
 #include "sample_wire.hpp"
 #include "varint.hpp"
 
@@ -50,7 +50,7 @@ public:
     // Bit for bit: NaN payloads and negative zero survive.
     void put(double value) {
         std::uint8_t buffer[sizeof(double)];
-        store_little_endian(buffer, std::bit_cast<std::uint64_t>(value));
+        store_little_endian(buffer, float_bits(value));
         out_.insert(out_.end(), buffer, buffer + sizeof buffer);
     }
 

@@ -1,7 +1,6 @@
 #include "protocols/json_form.hpp"
 
 #include <array>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +8,7 @@
 #include <variant>
 
 #include "float_text.hpp"
+#include "protocols/float_bits.hpp"
 #include "protocols/utf8.hpp"
 #include "sample_text.hpp"
 #include "text_output.hpp"
@@ -16,7 +16,6 @@
 namespace protocols {
 namespace {
 
-constexpr std::uint64_t USUAL_NAN_BITS = 0x7FF8000000000000;
 constexpr std::string_view HEX_DIGITS = "0123456789abcdef";
 
 // What each byte of a text becomes in a JSON string: 0, copied as it is; the
@@ -102,7 +101,7 @@ void put_float(Output& out, double value) {
             buffer, static_cast<std::size_t>(format_float(value, buffer) - buffer)));
     } else if (std::isinf(value)) {
         out.append(value < 0 ? "\"-inf\"" : "\"inf\"");
-    } else if (const auto bits = std::bit_cast<std::uint64_t>(value); bits == USUAL_NAN_BITS) {
+    } else if (const auto bits = float_bits(value); bits == USUAL_NAN_BITS) {
         out.append("\"NaN\"");
     } else {
         out.append("\"NaN(0x");
