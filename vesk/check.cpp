@@ -34,20 +34,19 @@ void check_channels(const Settings& s, std::vector<std::string>& problems) {
         const std::string name = std::string("channel ") + channel.letter;
         const ChannelSettings& c = channel.settings;
         if (c.coil_idx >= coils.size()) {
-            problems.push_back(name + ": coil " + std::to_string(c.coil_idx) +
-                               " does not exist (the machine configuration has " +
-                               plural(coils.size(), "coil") + ")");
+            problems.push_back(name + ": " +
+                               missing_text("coil", c.coil_idx, "the machine configuration",
+                                            coils.size(), "coil"));
         } else if (c.coil_setting_idx >= coils[c.coil_idx].settings.size()) {
-            problems.push_back(name + ": coil setting " + std::to_string(c.coil_setting_idx) +
-                               " does not exist (coil " + std::to_string(c.coil_idx) + " has " +
-                               plural(coils[c.coil_idx].settings.size(), "setting") + ")");
+            problems.push_back(name + ": " +
+                               missing_text("coil setting", c.coil_setting_idx,
+                                            "coil " + std::to_string(c.coil_idx),
+                                            coils[c.coil_idx].settings.size(), "setting"));
         }
         for (const ChannelInput& input : channel.inputs) {
             if (!input.source.external_selected && input.source.internal >= s.signals.size()) {
-                problems.push_back(name + " " + input.label + ": signal " +
-                                   std::to_string(input.source.internal) +
-                                   " does not exist (the protocol has " +
-                                   plural(s.signals.size(), "signal") + ")");
+                problems.push_back(name + " " + input.label + ": " +
+                                   missing_signal_text(input.source.internal, s.signals.size()));
             }
         }
     }
@@ -89,9 +88,8 @@ void check_signal(const Settings& s, const Signal& signal, const std::string& na
                         }
                     } else if (value >= s.signals.size()) {  // the positions of a MixedSignal
                         problems.push_back(name + ": " + std::string(field) + " " +
-                                           std::to_string(value) +
-                                           " names no signal (the protocol has " +
-                                           plural(s.signals.size(), "signal") + ")");
+                                           std::to_string(value) + " names no signal " +
+                                           has_text("the protocol", s.signals.size(), "signal"));
                     }
                 });
             }

@@ -62,24 +62,40 @@ std::string field_list(const Params& params) {
     return text;
 }
 
-std::string arbitrary_line(const ArbitrarySignalParams& params) {
-    const auto& samples = params.samples;
-    std::string text = "Arbitrary " + plural(samples.size(), "sample");
-    if (!samples.empty()) {
-        const StoredRange range = stored_range(samples);
-        text += ", stored " + std::to_string(range.low) + ".." + std::to_string(range.high);
+}  // namespace
+
+std::string arbitrary_text(std::uint64_t count, std::optional<StoredRange> range) {
+    std::string text =
+        std::string(ArbitrarySignalParams::variant_name) + " " + plural(count, "sample");
+    if (count != 0 && range) {
+        text += ", stored " + std::to_string(range->low) + ".." + std::to_string(range->high);
     }
     return text;
 }
 
-}  // namespace
+std::string missing_text(std::string_view what, std::uint64_t index, std::string_view holder,
+                         std::uint64_t count, const char* noun) {
+    return std::string(what) + " " + std::to_string(index) + std::string(DOES_NOT_EXIST) + " " +
+           has_text(holder, count, noun);
+}
+
+std::string has_text(std::string_view holder, std::uint64_t count, const char* noun) {
+    std::string text = "(";
+    text += holder;
+    text += " has " + plural(count, noun) + ")";
+    return text;
+}
+
+std::string missing_signal_text(std::uint64_t index, std::uint64_t signals) {
+    return missing_text("signal", index, "the protocol", signals, "signal");
+}
 
 std::string signal_line(const Signal& signal) {
     return std::visit(
         [](const auto& params) -> std::string {
             using Params = std::remove_cvref_t<decltype(params)>;
             if constexpr (std::is_same_v<Params, ArbitrarySignalParams>) {
-                return arbitrary_line(params);
+                return arbitrary_text(params.samples.size(), stored_range(params.samples));
             } else {
                 return std::string(Params::variant_name) + " " + field_list(params);
             }
@@ -90,12 +106,12 @@ std::string signal_line(const Signal& signal) {
 std::string coil_text(const Settings& s, const ChannelSettings& channel, std::size_t columns) {
     const auto& coils = s.machine_config.coils;
     std::string text = "coil " + std::to_string(channel.coil_idx);
-    if (channel.coil_idx >= coils.size()) return text + " (does not exist)";
+    if (channel.coil_idx >= coils.size()) return text + std::string(NAMES_NOTHING);
     const Coil& coil = coils[channel.coil_idx];
     text += ' ';
     std::string rest = ", setting " + std::to_string(channel.coil_setting_idx);
     if (channel.coil_setting_idx >= coil.settings.size()) {
-        rest += " (does not exist)";
+        rest += NAMES_NOTHING;
     } else {
         const LCSetting& setting = coil.settings[channel.coil_setting_idx];
         rest += " (" + float_text(setting.capacitance) + " nF, " +
@@ -110,7 +126,7 @@ std::string coil_text(const Settings& s, const ChannelSettings& channel, std::si
 std::string source_text(const Settings& s, const SignalSourceSelection& source) {
     if (source.external_selected) return "external source " + std::to_string(source.external);
     std::string text = "signal " + std::to_string(source.internal);
-    if (source.internal >= s.signals.size()) return text + ", which does not exist";
+    if (source.internal >= s.signals.size()) return text + ", which" + std::string(DOES_NOT_EXIST);
     return text + " (" + std::string(signal_kind(s.signals[source.internal])) + ")";
 }
 

@@ -243,10 +243,7 @@ private:
         if (source.external_selected) {
             band(top, "external", source_text(s_, source));
         } else if (missing) {
-            band(top, "warning",
-                 "signal " + std::to_string(source.internal) +
-                     " does not exist (the protocol has " + plural(s_.signals.size(), "signal") +
-                     ")");
+            band(top, "warning", missing_signal_text(source.internal, s_.signals.size()));
         } else {
             std::visit([&](const auto& params) { draw_signal(params, source.internal, top); },
                        s_.signals[source.internal]);
@@ -294,11 +291,7 @@ private:
     void draw_signal(const ArbitrarySignalParams& params, std::uint64_t index, int top) {
         const Envelope& envelope = envelope_of(index, params);
         const std::size_t count = params.samples.size();
-        std::string line = "Arbitrary, " + plural(count, "sample");
-        if (count != 0) {
-            line += ", stored " + std::to_string(envelope.lowest) + ".." +
-                    std::to_string(envelope.highest);
-        }
+        std::string line = arbitrary_text(count, StoredRange{envelope.lowest, envelope.highest});
         const std::uint64_t expected = session_samples(s_);
         if (count != expected) line += " (the session has " + std::to_string(expected) + ")";
         draw_scale(top);
@@ -342,7 +335,7 @@ private:
 
     std::string mixed_part(std::uint64_t index) const {
         const std::string text = std::to_string(index);
-        if (index >= s_.signals.size()) return text + " (does not exist)";
+        if (index >= s_.signals.size()) return text + std::string(NAMES_NOTHING);
         return text + " (" + std::string(signal_kind(s_.signals[index])) + ")";
     }
 

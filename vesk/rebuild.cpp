@@ -242,15 +242,15 @@ private:
     template <typename Params>
     void signal(std::size_t position, const Params& params) {
         const std::size_t mark = path_.enter(Params::variant_name);
-        std::string comment =
-            "signal " + std::to_string(position) + ": " + std::string(Params::variant_name);
+        std::string comment = "signal " + std::to_string(position) + ": ";
         std::vector<Argument> arguments;
         if constexpr (std::is_same_v<Params, ArbitrarySignalParams>) {
             const std::size_t length = params.samples.size();
             if (!sized_for(params.samples)) return path_.leave(mark);
-            comment += ", " + plural(length, "sample");
+            comment += arbitrary_text(length);
             arguments.push_back({"samples", StoredSamples{position}});
         } else {
+            comment += Params::variant_name;
             static const Params api_defaults{};
             for_each_field_pair(
                 params, api_defaults,

@@ -77,7 +77,7 @@ def test_golden_plot_of_the_quickstart(example_files, tmp_path):
         "quickstart.vesk \u2014 0.05 s, intensity 0.4",
         "250 samples at 5000.0 per second, 6 signals; time in seconds",
     ]
-    arbitrary = ["1", "0", "Arbitrary, 250 samples, stored 0..32766"]
+    arbitrary = ["1", "0", "Arbitrary 250 samples, stored 0..32766"]
     assert rows(root) == [
         (
             "a",
