@@ -413,5 +413,5 @@ def test_stored_range_of_short_arbitrary_signals(samples, stored, tmp_path):
     path = tmp_path / "short.vesk"
     path.write_bytes(encode(document))
     _, shown, _ = rows(plot(path, tmp_path))[0]
-    line = next(text for text in shown if text.startswith("Arbitrary,"))
+    line = next(text for text in shown if text.startswith("Arbitrary "))
     assert ("stored" in line) == (stored is not None) and (stored is None or stored in line), line
