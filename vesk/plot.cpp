@@ -42,7 +42,7 @@ constexpr int AXIS = 40;      // the time axis below the rows
 constexpr int FOOTNOTE = 40;
 constexpr int CHANNEL = HEADING + 3 * (ROW + GAP);
 constexpr int HEIGHT = TOP + 2 * CHANNEL + AXIS + FOOTNOTE;
-constexpr std::size_t TEXT_CHARS = 160;  // longer text is cut: a name cannot grow the picture
+constexpr std::size_t TEXT_COLUMNS = 160;  // longer text is cut: a name cannot grow the picture
 // Lines that hold a name are cut to these many columns (text_columns), so
 // that they end inside the picture: a column is taken as 0.7 em, about the
 // widest of the digits and lower-case letters of the bold fonts named below.
@@ -187,8 +187,8 @@ public:
         : s_(settings),
           seconds_(axis_seconds(settings)),
           ticks_(ticks_for(seconds_)),
-          svg_(WIDTH, HEIGHT, title_text(settings, file_name, TEXT_CHARS), STYLE, DEFS,
-               TEXT_CHARS) {
+          svg_(WIDTH, HEIGHT, title_text(settings, file_name, TEXT_COLUMNS), STYLE, DEFS,
+               TEXT_COLUMNS) {
         svg_.rect(0, 0, WIDTH, HEIGHT, "page");
         svg_.text(20, 30, "title", title_text(s_, file_name, TITLE_COLUMNS));
         svg_.text(20, 52, "subtitle",
