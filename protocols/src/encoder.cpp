@@ -160,33 +160,10 @@ public:
     }
 };
 
-template <typename T>
-void encode_into(const T& value, Bytes& out) {
-    Encoder<Bytes>(out).put(value);
-}
-
 }  // namespace
 
-void serialize(const Settings& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const Coil& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const ChannelSettings& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const SignalSourceSelection& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const Signal& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const MixedSignalParams& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const ArbitrarySignalParams& value, Bytes& out) {
-    encode_into(value, out);
+void serialize(EncodedValue value, Bytes& out) {
+    value.visit([&](const auto& part) { Encoder<Bytes>(out).put(part); });
 }
 
 Bytes encode_file(const Settings& settings) {

@@ -257,22 +257,11 @@ void JsonWriter<Output>::put(const Samples& samples) {
     }
 }
 
-template <typename T>
-void write_any(std::string& out, const T& value) {
-    StringOutput output(out);
-    JsonWriter<StringOutput>(output).put(value);
-}
-
 }  // namespace
 
-void write_json(std::string& out, const Settings& value) {
-    write_any(out, value);
-}
-void write_json(std::string& out, const Signal& value) {
-    write_any(out, value);
-}
-void write_json(std::string& out, const LCSetting& value) {
-    write_any(out, value);
+void write_json(std::string& out, JsonValue value) {
+    StringOutput output(out);
+    value.visit([&](const auto& v) { JsonWriter<StringOutput>(output).put(v); });
 }
 
 bool write_json_in_pieces(const Settings& settings, std::size_t piece_bytes, const TextSink& sink) {

@@ -14,15 +14,17 @@
 #include <string>
 #include <string_view>
 
+#include "protocols/one_of.hpp"
 #include "protocols/settings.hpp"
 #include "protocols/text_form.hpp"
 
 namespace protocols {
 
-// Each write_json appends the value's JSON form to `out`.
-void write_json(std::string& out, const Settings& value);
-void write_json(std::string& out, const Signal& value);
-void write_json(std::string& out, const LCSetting& value);
+// The values whose JSON form is written on its own.
+using JsonValue = OneOf<Settings, Signal, LCSetting>;
+
+// Appends the value's JSON form to `out`.
+void write_json(std::string& out, JsonValue value);
 
 // The JSON form of `settings` handed to `sink` in pieces of about
 // `piece_bytes`, through one reused buffer (as write_text_in_pieces). Returns

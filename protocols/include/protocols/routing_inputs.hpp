@@ -40,17 +40,31 @@ struct RoutingInput {
 
 namespace detail {
 
-template <auto Channel, auto Source>
-consteval RoutingInput routing_input(InputKind kind, std::string_view api_name,
-                                     std::string_view label) {
-    const bool amplitude = kind == InputKind::amplitude;
-    return {kind,
+// One of the three inputs of every channel.
+struct ChannelInputField {
+    SignalSourceSelection ChannelSettings::*source;
+    InputKind kind;
+    std::string_view label;
+};
+inline constexpr ChannelInputField AMPLITUDE_1{&ChannelSettings::amplitude1_source,
+                                               InputKind::amplitude, "amplitude 1"};
+inline constexpr ChannelInputField AMPLITUDE_2{&ChannelSettings::amplitude2_source,
+                                               InputKind::amplitude, "amplitude 2"};
+inline constexpr ChannelInputField MODULATION{&ChannelSettings::modulation_source,
+                                              InputKind::modulation, "modulation"};
+inline constexpr auto CHANNEL_A = &Settings::channel_a_settings;
+inline constexpr auto CHANNEL_B = &Settings::channel_b_settings;
+
+template <auto Channel, const ChannelInputField& Input>
+consteval RoutingInput routing_input(std::string_view api_name) {
+    const bool amplitude = Input.kind == InputKind::amplitude;
+    return {Input.kind,
             Channel,
-            Source,
+            Input.source,
             field_name<Channel>(),
-            field_name<Source>(),
+            field_name<Input.source>(),
             api_name,
-            label,
+            Input.label,
             amplitude ? "set_amplitude_source" : "set_modulation_source",
             amplitude ? "coil" : "channel"};
 }
@@ -59,18 +73,12 @@ consteval RoutingInput routing_input(InputKind kind, std::string_view api_name,
 
 // In the order the summary lists them: channel A's inputs, then channel B's.
 inline constexpr std::array<RoutingInput, 6> ROUTING_INPUTS = {
-    detail::routing_input<&Settings::channel_a_settings, &ChannelSettings::amplitude1_source>(
-        InputKind::amplitude, "Coil.A1", "amplitude 1"),
-    detail::routing_input<&Settings::channel_a_settings, &ChannelSettings::amplitude2_source>(
-        InputKind::amplitude, "Coil.A2", "amplitude 2"),
-    detail::routing_input<&Settings::channel_a_settings, &ChannelSettings::modulation_source>(
-        InputKind::modulation, "Channel.A", "modulation"),
-    detail::routing_input<&Settings::channel_b_settings, &ChannelSettings::amplitude1_source>(
-        InputKind::amplitude, "Coil.B1", "amplitude 1"),
-    detail::routing_input<&Settings::channel_b_settings, &ChannelSettings::amplitude2_source>(
-        InputKind::amplitude, "Coil.B2", "amplitude 2"),
-    detail::routing_input<&Settings::channel_b_settings, &ChannelSettings::modulation_source>(
-        InputKind::modulation, "Channel.B", "modulation"),
+    detail::routing_input<detail::CHANNEL_A, detail::AMPLITUDE_1>("Coil.A1"),
+    detail::routing_input<detail::CHANNEL_A, detail::AMPLITUDE_2>("Coil.A2"),
+    detail::routing_input<detail::CHANNEL_A, detail::MODULATION>("Channel.A"),
+    detail::routing_input<detail::CHANNEL_B, detail::AMPLITUDE_1>("Coil.B1"),
+    detail::routing_input<detail::CHANNEL_B, detail::AMPLITUDE_2>("Coil.B2"),
+    detail::routing_input<detail::CHANNEL_B, detail::MODULATION>("Channel.B"),
 };
 
 // How many inputs are of `kind`: the members of its enumeration class.
