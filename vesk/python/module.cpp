@@ -29,10 +29,15 @@ ArbitrarySignalParams: A sampled signal; `samples` is a read-only int16 NumPy vi
 
 // The docstring of `type_name` in RECORD_DOCS; a record without one does not compile.
 consteval std::string_view record_doc(std::string_view type_name) {
-    const std::size_t line = RECORD_DOCS.find("\n" + std::string(type_name) + ": ");
-    if (line == std::string_view::npos) throw "record_doc: no docstring for the record";
-    const std::size_t start = line + 1 + type_name.size() + 2;
-    return RECORD_DOCS.substr(start, RECORD_DOCS.find('\n', start) - start);
+    for (std::size_t line = 0; line < RECORD_DOCS.size();) {
+        const std::size_t end = RECORD_DOCS.find('\n', line);
+        const std::string_view text = RECORD_DOCS.substr(line, end - line);
+        if (text.starts_with(type_name) && text.substr(type_name.size()).starts_with(": ")) {
+            return text.substr(type_name.size() + 2);
+        }
+        line = end + 1;
+    }
+    throw "record_doc: no docstring for the record";
 }
 
 // As a C string, kept for the life of the process, as the classes are.
