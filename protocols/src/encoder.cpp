@@ -94,7 +94,7 @@ public:
 
     void put(const Signal& signal) {
         put(static_cast<std::uint64_t>(signal.index()));
-        std::visit([this](const auto& params) { put(params); }, signal);
+        std::visit([&](const auto& params) { put(params); }, signal);
     }
 
     template <Record R>

@@ -29,7 +29,7 @@ struct RoutingInput {
     std::string_view setter;    // "set_amplitude_source"
     std::string_view keyword;   // "coil": the setter's parameter for the member
 
-    // "Coil", and "A1": a suffix of api_name, so NUL-terminated like it.
+    // "Coil" and "A1"; member() is a suffix of api_name, so NUL-terminated like it.
     constexpr std::string_view enum_class() const { return api_name.substr(0, api_name.find('.')); }
     constexpr std::string_view member() const { return api_name.substr(api_name.find('.') + 1); }
     constexpr char channel_letter() const { return member()[0]; }
