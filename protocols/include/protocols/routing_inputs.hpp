@@ -8,6 +8,8 @@
 #include <array>
 #include <cstddef>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 
 #include "protocols/fields.hpp"
 #include "protocols/settings.hpp"
@@ -80,6 +82,32 @@ inline constexpr std::array<RoutingInput, 6> ROUTING_INPUTS = {
     detail::routing_input<detail::CHANNEL_B, detail::AMPLITUDE_2>("Coil.B2"),
     detail::routing_input<detail::CHANNEL_B, detail::MODULATION>("Channel.B"),
 };
+
+// Each selection field of each channel has exactly one entry, so that a walk
+// of the record finds every input it meets in the table.
+consteval bool routing_inputs_cover_every_selection() {
+    std::size_t selections = 0;
+    std::apply(
+        [&](const auto&... f) {
+            ((selections +=
+              std::is_same_v<std::remove_cvref_t<decltype(ChannelSettings{}.*(f.member))>,
+                             SignalSourceSelection>
+                  ? 1
+                  : 0),
+             ...);
+        },
+        ChannelSettings::fields);
+    for (std::size_t i = 0; i < ROUTING_INPUTS.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (ROUTING_INPUTS[i].channel_field == ROUTING_INPUTS[j].channel_field &&
+                ROUTING_INPUTS[i].source_field == ROUTING_INPUTS[j].source_field) {
+                return false;
+            }
+        }
+    }
+    return ROUTING_INPUTS.size() == 2 * selections;
+}
+static_assert(routing_inputs_cover_every_selection());
 
 // How many inputs are of `kind`: the members of its enumeration class.
 consteval std::size_t count_of_kind(InputKind kind) {
