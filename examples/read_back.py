@@ -30,7 +30,7 @@ def describe_signal(signal: Signal) -> str:
     if signal.kind == "Arbitrary":
         levels = signal.samples / 32767.0  # the stored codes back on the 0..1 scale
         peak = int(np.argmax(signal.samples))
-        return (f"Arbitrary, {signal.samples.size} samples, mean level {levels.mean():.3f}, "
+        return (f"Arbitrary {signal.samples.size} samples, mean level {levels.mean():.3f}, "
                 f"highest {levels.max():.3f} at {peak / SAMPLING_RATE} s")
     fields = ", ".join(f"{name} {getattr(signal, name)!r}" for name in type(signal)._fields)
     return f"{signal.kind} {fields}"

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "protocols/bulk_buffer.hpp"
+#include "protocols/field_path.hpp"
+#include "protocols/float_bits.hpp"
 #include "protocols/utf8.hpp"
 #include "sample_wire_read.hpp"
 
@@ -119,32 +121,17 @@ public:
     bool fail(std::size_t at, std::string message) {
         error_.offset = at;
         error_.message = std::move(message);
-        error_.path.clear();
-        for (const Segment& s : path_) {
-            if (s.name.empty()) {
-                error_.path += '[';
-                error_.path += std::to_string(s.index);
-                error_.path += ']';
-            } else {
-                if (!error_.path.empty()) error_.path += '.';
-                error_.path += s.name;
-            }
-        }
+        error_.path = path_.text();
         return false;
     }
 
-    void enter(std::string_view name) { path_.push_back({name, 0}); }
-    void enter(std::size_t index) { path_.push_back({{}, index}); }
-    void leave() { path_.pop_back(); }
+    std::size_t enter(std::string_view name) { return path_.enter(name); }
+    std::size_t enter(std::size_t index) { return path_.enter(index); }
+    void leave(std::size_t mark) { path_.leave(mark); }
 
     DecodeError take_error() { return std::move(error_); }
 
 private:
-    struct Segment {
-        std::string_view name;  // empty for a list position
-        std::size_t index;
-    };
-
     // Moves the unread bytes to the front of the window (grown to n bytes if
     // smaller) and reads after them until it is full or the input's end is
     // held. False if fewer than n bytes are held then.
@@ -172,16 +159,16 @@ private:
     std::size_t size_;          // of the whole input
     ByteSource* source_ = nullptr;
     Window* window_ = nullptr;
-    std::vector<Segment> path_;
+    FieldPath path_;
     DecodeError error_;
 };
 
 // Runs `read` with `segment` appended to the reader's path.
 template <typename Segment, typename Read>
 bool within(Reader& r, Segment segment, Read&& read) {
-    r.enter(segment);
+    const std::size_t mark = r.enter(segment);
     const bool ok = read();
-    r.leave();
+    r.leave(mark);
     return ok;
 }
 
@@ -223,7 +210,7 @@ bool read(Reader& r, double& out) {
     if (!r.take(8, p, "f64")) return false;
     std::uint64_t bits = 0;
     for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];  // little-endian on any host
-    std::memcpy(&out, &bits, sizeof out);
+    out = float_from_bits(bits);
     return true;
 }
 

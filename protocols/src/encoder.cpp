@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <variant>
 
 #include "byte_order.hpp"
 #include "protocols/bulk_buffer.hpp"
+#include "protocols/float_bits.hpp"
 #include "sample_wire.hpp"
 #include "varint.hpp"
 
@@ -50,7 +50,7 @@ public:
     // Bit for bit: NaN payloads and negative zero survive.
     void put(double value) {
         std::uint8_t buffer[sizeof(double)];
-        store_little_endian(buffer, std::bit_cast<std::uint64_t>(value));
+        store_little_endian(buffer, float_bits(value));
         out_.insert(out_.end(), buffer, buffer + sizeof buffer);
     }
 
@@ -94,7 +94,7 @@ public:
 
     void put(const Signal& signal) {
         put(static_cast<std::uint64_t>(signal.index()));
-        std::visit([this](const auto& params) { put(params); }, signal);
+        std::visit([&](const auto& params) { put(params); }, signal);
     }
 
     template <Record R>
@@ -160,33 +160,10 @@ public:
     }
 };
 
-template <typename T>
-void encode_into(const T& value, Bytes& out) {
-    Encoder<Bytes>(out).put(value);
-}
-
 }  // namespace
 
-void serialize(const Settings& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const Coil& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const ChannelSettings& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const SignalSourceSelection& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const Signal& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const MixedSignalParams& value, Bytes& out) {
-    encode_into(value, out);
-}
-void serialize(const ArbitrarySignalParams& value, Bytes& out) {
-    encode_into(value, out);
+void serialize(EncodedValue value, Bytes& out) {
+    value.visit([&](const auto& part) { Encoder<Bytes>(out).put(part); });
 }
 
 Bytes encode_file(const Settings& settings) {

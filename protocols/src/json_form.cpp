@@ -1,7 +1,6 @@
 #include "protocols/json_form.hpp"
 
 #include <array>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +8,7 @@
 #include <variant>
 
 #include "float_text.hpp"
+#include "protocols/float_bits.hpp"
 #include "protocols/utf8.hpp"
 #include "sample_text.hpp"
 #include "text_output.hpp"
@@ -16,7 +16,6 @@
 namespace protocols {
 namespace {
 
-constexpr std::uint64_t USUAL_NAN_BITS = 0x7FF8000000000000;
 constexpr std::string_view HEX_DIGITS = "0123456789abcdef";
 
 // What each byte of a text becomes in a JSON string: 0, copied as it is; the
@@ -102,7 +101,7 @@ void put_float(Output& out, double value) {
             buffer, static_cast<std::size_t>(format_float(value, buffer) - buffer)));
     } else if (std::isinf(value)) {
         out.append(value < 0 ? "\"-inf\"" : "\"inf\"");
-    } else if (const auto bits = std::bit_cast<std::uint64_t>(value); bits == USUAL_NAN_BITS) {
+    } else if (const auto bits = float_bits(value); bits == USUAL_NAN_BITS) {
         out.append("\"NaN\"");
     } else {
         out.append("\"NaN(0x");
@@ -111,24 +110,73 @@ void put_float(Output& out, double value) {
     }
 }
 
+// The punctuation of objects and arrays, the one place that writes it: a
+// comma before every member and element but the first of each. `separate`
+// is kept by the caller, so that a document can be written call by call.
+template <typename Output>
+class JsonSyntax {
+public:
+    JsonSyntax(Output& out, bool& separate) : out_(out), separate_(separate) {}
+
+    // Before every value: a member's, after its key, or an element's.
+    void value() {
+        if (separate_) out_.append(',');
+        separate_ = true;
+    }
+    void open(char bracket) {
+        value();
+        out_.append(bracket);
+        separate_ = false;
+    }
+    void close(char bracket) {
+        out_.append(bracket);
+        separate_ = true;
+    }
+    // A declared name: letters, digits and '_', nothing to escape.
+    void key(std::string_view name) {
+        value();
+        out_.append('"');
+        out_.append(name);
+        out_.append("\":");
+        separate_ = false;
+    }
+
+private:
+    Output& out_;
+    bool& separate_;
+};
+
 // Appends the JSON form of any protocol value to one output. Records are
 // walked through their field declarations; only the primitives are spelled out.
 template <typename Output>
 class JsonWriter {
 public:
-    explicit JsonWriter(Output& out) : out_(out) {}
+    explicit JsonWriter(Output& out) : JsonWriter(out, own_separate_) {}
+    // Goes on in a document whose punctuation state `separate` holds.
+    JsonWriter(Output& out, bool& separate) : out_(out), syntax_(out, separate) {}
 
-    void put(bool flag) { out_.append(flag ? "true" : "false"); }
+    void put(bool flag) {
+        syntax_.value();
+        out_.append(flag ? "true" : "false");
+    }
 
     void put(std::uint64_t value) {
+        syntax_.value();
         char buffer[20];
         const char* end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
         out_.append(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
     }
 
-    void put(double value) { put_float(out_, value); }
+    void put(double value) {
+        syntax_.value();
+        put_float(out_, value);
+    }
 
-    void put(const std::string& text) { put_string(out_, text); }
+    void put(std::string_view text) {
+        syntax_.value();
+        put_string(out_, text);
+    }
+    void put(const std::string& text) { put(std::string_view(text)); }
 
     template <typename T>
     void put(const std::vector<T>& list) {
@@ -145,44 +193,42 @@ public:
     void put(const Signal& signal) {
         std::visit(
             [&](const auto& params) {
-                out_.append("{\"");
-                out_.append(std::remove_cvref_t<decltype(params)>::variant_name);
-                out_.append("\":");
+                syntax_.open('{');
+                syntax_.key(std::remove_cvref_t<decltype(params)>::variant_name);
                 put(params);
-                out_.append('}');
+                syntax_.close('}');
             },
             signal);
     }
 
     template <Record R>
     void put(const R& record) {
-        char opening = '{';
+        syntax_.open('{');
         for_each_field(record, [&](std::string_view name, const auto& member) {
-            out_.append(opening);
-            opening = ',';
-            out_.append('"');
-            out_.append(name);  // a declared field name: letters, digits and '_'
-            out_.append("\":");
+            syntax_.key(name);
             put(member);
         });
-        if (opening == '{') out_.append('{');
-        out_.append('}');
+        syntax_.close('}');
     }
+
+    void null() {
+        syntax_.value();
+        out_.append("null");
+    }
+
+    JsonSyntax<Output>& syntax() { return syntax_; }
 
 private:
     template <typename List>
     void put_list(const List& list) {
-        char opening = '[';
-        for (const auto& element : list) {
-            out_.append(opening);
-            opening = ',';
-            put(element);
-        }
-        if (opening == '[') out_.append('[');
-        out_.append(']');
+        syntax_.open('[');
+        for (const auto& element : list) put(element);
+        syntax_.close(']');
     }
 
     Output& out_;
+    bool own_separate_ = false;
+    JsonSyntax<Output> syntax_;
 };
 
 // The bulk of a long protocol: "[c,c,...]" written through a pointer, in bulk
@@ -190,6 +236,7 @@ private:
 // last ',' becomes the ']'.
 template <typename Output>
 void JsonWriter<Output>::put(const Samples& samples) {
+    syntax_.value();
     if (samples.empty()) {
         out_.append("[]");
         return;
@@ -210,28 +257,65 @@ void JsonWriter<Output>::put(const Samples& samples) {
     }
 }
 
-template <typename T>
-void write_any(std::string& out, const T& value) {
-    StringOutput output(out);
-    JsonWriter<StringOutput>(output).put(value);
-}
-
 }  // namespace
 
-void write_json(std::string& out, const Settings& value) {
-    write_any(out, value);
-}
-void write_json(std::string& out, const Signal& value) {
-    write_any(out, value);
-}
-void write_json(std::string& out, const LCSetting& value) {
-    write_any(out, value);
+void write_json(std::string& out, JsonValue value) {
+    StringOutput output(out);
+    value.visit([&](const auto& v) { JsonWriter<StringOutput>(output).put(v); });
 }
 
 bool write_json_in_pieces(const Settings& settings, std::size_t piece_bytes, const TextSink& sink) {
     PieceOutput output(piece_bytes, sink);
     JsonWriter<PieceOutput>(output).put(settings);
     return output.finish();
+}
+
+template <typename Write>
+JsonBuilder& JsonBuilder::write(Write&& write) {
+    StringOutput output(out_);
+    JsonWriter<StringOutput> writer(output, separate_);
+    write(writer);
+    return *this;
+}
+
+JsonBuilder& JsonBuilder::begin_object() {
+    return write([](auto& w) { w.syntax().open('{'); });
+}
+JsonBuilder& JsonBuilder::end_object() {
+    return write([](auto& w) { w.syntax().close('}'); });
+}
+JsonBuilder& JsonBuilder::begin_array() {
+    return write([](auto& w) { w.syntax().open('['); });
+}
+JsonBuilder& JsonBuilder::end_array() {
+    return write([](auto& w) { w.syntax().close(']'); });
+}
+JsonBuilder& JsonBuilder::key(std::string_view name) {
+    return write([&](auto& w) { w.syntax().key(name); });
+}
+JsonBuilder& JsonBuilder::null() {
+    return write([](auto& w) { w.null(); });
+}
+JsonBuilder& JsonBuilder::boolean(bool value) {
+    return write([&](auto& w) { w.put(value); });
+}
+JsonBuilder& JsonBuilder::number(std::uint64_t value) {
+    return write([&](auto& w) { w.put(value); });
+}
+JsonBuilder& JsonBuilder::number(double value) {
+    return write([&](auto& w) { w.put(value); });
+}
+JsonBuilder& JsonBuilder::string(std::string_view text) {
+    return write([&](auto& w) { w.put(text); });
+}
+JsonBuilder& JsonBuilder::record(const LCSetting& value) {
+    return write([&](auto& w) { w.put(value); });
+}
+JsonBuilder& JsonBuilder::json(std::string_view value) {
+    return write([&](auto& w) {
+        w.syntax().value();
+        out_ += value;
+    });
 }
 
 void write_json_string(std::string& out, std::string_view text) {

@@ -317,34 +317,11 @@ void TextWriter<Output>::put(const Samples& samples, unsigned level) {
     }
 }
 
-template <typename T>
-void write_any(std::string& out, const T& value, unsigned level) {
-    StringOutput output(out);
-    TextWriter<StringOutput>(output).put(value, level);
-}
-
 }  // namespace
 
-void write_text(std::string& out, const Protocol& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const Settings& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const Coil& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const SignalSourceSelection& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const Signal& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, const ArbitrarySignalParams& value, unsigned level) {
-    write_any(out, value, level);
-}
-void write_text(std::string& out, VESKError value, unsigned level) {
-    write_any(out, value, level);
+void write_text(std::string& out, TextValue value, unsigned level) {
+    StringOutput output(out);
+    value.visit([&](const auto& v) { TextWriter<StringOutput>(output).put(v, level); });
 }
 
 void write_quoted(std::string& out, std::string_view text) {

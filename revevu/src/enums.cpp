@@ -21,17 +21,28 @@ struct MemberName {
     const char* text;       // "Coil.A1", the repr
 };
 
+// The members of the class of one kind of routing input, in the table's order.
+template <protocols::InputKind Kind>
+consteval auto member_names(std::string_view class_name) {
+    constexpr auto inputs = protocols::INPUTS_OF_KIND<Kind>;
+    std::array<MemberName, inputs.size()> names{};
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (inputs[i].enum_class() != class_name) throw "member_names: input of another class";
+        names[i] = {inputs[i].member().data(), inputs[i].api_name.data()};
+    }
+    return names;
+}
+
 struct ChannelClass {
     static constexpr const char* name = "Channel";
     static constexpr const char* dotted_name = "revevu.Channel";
-    static constexpr std::array<MemberName, 2> members = {{{"A", "Channel.A"}, {"B", "Channel.B"}}};
+    static constexpr auto members = member_names<protocols::InputKind::modulation>(name);
 };
 
 struct CoilClass {
     static constexpr const char* name = "Coil";
     static constexpr const char* dotted_name = "revevu.Coil";
-    static constexpr std::array<MemberName, 4> members = {
-        {{"A1", "Coil.A1"}, {"A2", "Coil.A2"}, {"B1", "Coil.B1"}, {"B2", "Coil.B2"}}};
+    static constexpr auto members = member_names<protocols::InputKind::amplitude>(name);
 };
 
 template <typename Class>

@@ -7,13 +7,25 @@
 
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 
 #include "borrow.hpp"
+#include "protocols/routing_inputs.hpp"
 
 namespace revevu {
 
-enum class Channel : std::uint8_t { A = 0, B = 1 };
-enum class Coil : std::uint8_t { A1 = 0, A2 = 1, B1 = 2, B2 = 3 };
+// A member's value is its position among the routing inputs of its kind
+// (protocols::INPUTS_OF_KIND): Channel the modulation inputs, Coil the
+// amplitude inputs.
+enum class Channel : std::uint8_t {};
+enum class Coil : std::uint8_t {};
+
+template <typename Enum>
+const protocols::RoutingInput& routing_input(Enum member) {
+    constexpr auto kind = std::is_same_v<Enum, Coil> ? protocols::InputKind::amplitude
+                                                     : protocols::InputKind::modulation;
+    return protocols::INPUTS_OF_KIND<kind>[static_cast<std::size_t>(member)];
+}
 
 // The class objects, created on first use (nullptr with an error set if that fails).
 PyTypeObject* channel_type();

@@ -1,5 +1,7 @@
 // Configuration methods of Protocol: intensity, session duration, channels,
 // signal sources, and the two sampling queries.
+#include <string>
+
 #include "panic.hpp"
 #include "protocol_methods.hpp"
 #include "protocols/config.hpp"
@@ -12,22 +14,9 @@ using protocols::ChannelSettings;
 using protocols::SignalSourceSelection;
 namespace config = protocols::config;
 
+// A Channel member names its channel through the channel's modulation input.
 ChannelSettings& channel_settings(Settings& settings, Channel channel) {
-    return channel == Channel::A ? settings.channel_a_settings : settings.channel_b_settings;
-}
-
-SignalSourceSelection& amplitude_source(Settings& settings, Coil coil) {
-    switch (coil) {
-        case Coil::A1:
-            return settings.channel_a_settings.amplitude1_source;
-        case Coil::A2:
-            return settings.channel_a_settings.amplitude2_source;
-        case Coil::B1:
-            return settings.channel_b_settings.amplitude1_source;
-        case Coil::B2:
-            break;
-    }
-    return settings.channel_b_settings.amplitude2_source;
+    return settings.*(routing_input(channel).channel);
 }
 
 // The index that is not selected is reset to 0.
@@ -39,20 +28,23 @@ SignalSourceSelection source_selection(std::uint64_t index, bool external) {
 }  // namespace
 
 PyObject* set_stimulation_intensity(Settings& settings, double intensity) {
-    // Written so that NaN fails; -0.0 passes and is kept as it is.
-    if (!(intensity >= config::MIN_INTENSITY && intensity <= config::MAX_INTENSITY)) {
-        return raise_panic("assertion failed: intensity >= 0.0 && intensity <= 1.0");
+    // -0.0 passes and is kept as it is.
+    if (!config::INTENSITY.contains(intensity)) {
+        return raise_panic(
+            "assertion failed: intensity >= " + std::string(config::INTENSITY.low_text) +
+            " && intensity <= " + std::string(config::INTENSITY.high_text));
     }
     settings.intensity = intensity;
     Py_RETURN_NONE;
 }
 
 PyObject* set_session_duration(Settings& settings, double duration) {
-    if (!(duration <= config::MAX_SESSION_DURATION)) {  // NaN fails here
+    if (!(duration <= config::SESSION_DURATION.high)) {  // NaN fails here
         return raise_panic("assertion failed: duration <= config::MAX_SESSION_DURATION");
     }
-    if (!(duration >= config::MIN_SESSION_DURATION)) {
-        return raise_panic("assertion failed: duration >= 0.01");
+    if (!(duration >= config::SESSION_DURATION.low)) {
+        return raise_panic("assertion failed: duration >= " +
+                           std::string(config::SESSION_DURATION.low_text));
     }
     settings.session_duration = duration;
     Py_RETURN_NONE;
@@ -64,13 +56,13 @@ PyObject* enable_channel(Settings& settings, Channel channel) {
 }
 
 PyObject* set_amplitude_source(Settings& settings, Coil coil, std::uint64_t index, bool external) {
-    amplitude_source(settings, coil) = source_selection(index, external);
+    routing_input(coil).selection(settings) = source_selection(index, external);
     Py_RETURN_NONE;
 }
 
 PyObject* set_modulation_source(Settings& settings, Channel channel, std::uint64_t index,
                                 bool external) {
-    channel_settings(settings, channel).modulation_source = source_selection(index, external);
+    routing_input(channel).selection(settings) = source_selection(index, external);
     Py_RETURN_NONE;
 }
 

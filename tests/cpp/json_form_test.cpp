@@ -170,5 +170,20 @@ TEST(InPieces, ASinkThatRefusesStopsTheWriting) {
     }
 }
 
+// The builder's commas: none after an opening or a key, one between
+// members and elements, empty containers and nesting included.
+TEST(JsonBuilder, PutsACommaBetweenMembersAndElementsOnly) {
+    std::string out;
+    JsonBuilder json(out);
+    json.begin_object().key("a").begin_array().number(std::uint64_t{1}).boolean(true).null();
+    json.string("x\u202e").number(-0.0).end_array();
+    json.key("b").begin_object().end_object().key("c").begin_array().end_array();
+    json.key("d").record(LCSetting{330.0, 22.5, 221, 1}).key("e").json("[2]").end_object();
+    EXPECT_EQ(out,
+              "{\"a\":[1,true,null,\"x\\u202e\",-0.0],\"b\":{},\"c\":[],"
+              "\"d\":{\"capacitance\":330.0,\"carrier_frequency\":22.5,"
+              "\"clk_ticks_per_sample\":221,\"capacitor_bank_setting\":1},\"e\":[2]}");
+}
+
 }  // namespace
 }  // namespace protocols

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "protocols/config.hpp"
 #include "protocols/text_form.hpp"
 
 namespace protocols {
@@ -137,6 +138,22 @@ TEST_F(TargetMachineVariable, EmptiedSignalListIsOneLineOf102) {
 
 TEST_F(TargetMachineVariable, TwoDefaultRecordsAreEqual) {
     EXPECT_EQ(Settings(), Settings());
+}
+
+// A limit's text is declared beside its value; the two must say the same.
+TEST(Limits, TextsWriteTheValuesChecked) {
+    const auto float_text = [](double value) {
+        std::string text;
+        write_float(text, value);
+        return text;
+    };
+    for (const config::Range<double>& range : {config::INTENSITY, config::SESSION_DURATION}) {
+        EXPECT_EQ(range.low_text, float_text(range.low));
+        EXPECT_EQ(range.high_text, float_text(range.high));
+    }
+    EXPECT_EQ(config::STORED_CODE.low_text, std::to_string(config::STORED_CODE.low));
+    EXPECT_EQ(config::STORED_CODE.high_text, std::to_string(config::STORED_CODE.high));
+    EXPECT_EQ(config::STORED_CODE.high, config::SAMPLE_SCALE);
 }
 
 }  // namespace

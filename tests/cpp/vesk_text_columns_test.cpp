@@ -67,5 +67,34 @@ TEST(TextColumns, WideBlocksTakeTwoColumnsToTheirEndsAndNoFurther) {
     EXPECT_EQ(text_columns(utf8(U'a').append(utf8(0x4E00)).append(utf8(0x1F600))), 5u);
 }
 
+// The one cutter, as plain text and as a JSON string: whole when it fits,
+// else whole characters (a wide one takes two columns, an escape is never
+// split) and an ellipsis, together within the columns.
+struct Cut {
+    const char* text;
+    std::size_t columns;
+    const char* plain;
+    const char* json;
+};
+
+class Cuts : public ::testing::TestWithParam<Cut> {};
+
+TEST_P(Cuts, KeepWholeCharactersWithinTheColumns) {
+    const Cut& c = GetParam();
+    EXPECT_EQ(cut_to_columns(c.text, c.columns), c.plain);
+    EXPECT_EQ(json_string_within(c.text, c.columns), c.json);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Cuts,
+                         ::testing::Values(Cut{"Default", 9, "Default", "\"Default\""},
+                                           Cut{"Default", 8, "Default", "\"Defau\u2026\""},
+                                           Cut{"Default", 5, "Defa\u2026", "\"De\u2026\""},
+                                           Cut{"ab", 0, "\u2026", "\"\u2026\""},
+                                           Cut{"", 0, "", "\"\""},  // nothing cut, so no ellipsis
+                                           Cut{"a\u4e00b", 3, "a\u2026", "\"\u2026\""},
+                                           Cut{"a\u4e00b", 4, "a\u4e00b", "\"a\u2026\""},
+                                           Cut{"a\u202eb", 9, "a\u202eb", "\"a\u2026\""},
+                                           Cut{"a\u202eb", 10, "a\u202eb", "\"a\\u202eb\""}));
+
 }  // namespace
 }  // namespace vesk

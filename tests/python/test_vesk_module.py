@@ -376,5 +376,5 @@ def test_the_read_back_example_prints_the_quickstart_protocol(example_files):
         "signal 2: Sine amplitude 0.8, frequency 2.0, phase 0.25, depth 0.5",
         "signal 3: Ramp peak 1.0, up_duration 0.02, down_duration 0.03",
         "signal 4: MixedSignal a_idx 1, b_idx 3",
-        "signal 5: Arbitrary, 250 samples, mean level 0.498, highest 1.000 at 0.0248 s",
+        "signal 5: Arbitrary 250 samples, mean level 0.498, highest 1.000 at 0.0248 s",
     ]

@@ -77,7 +77,7 @@ def test_golden_plot_of_the_quickstart(example_files, tmp_path):
         "quickstart.vesk \u2014 0.05 s, intensity 0.4",
         "250 samples at 5000.0 per second, 6 signals; time in seconds",
     ]
-    arbitrary = ["1", "0", "Arbitrary, 250 samples, stored 0..32766"]
+    arbitrary = ["1", "0", "Arbitrary 250 samples, stored 0..32766"]
     assert rows(root) == [
         (
             "a",
@@ -413,5 +413,5 @@ def test_stored_range_of_short_arbitrary_signals(samples, stored, tmp_path):
     path = tmp_path / "short.vesk"
     path.write_bytes(encode(document))
     _, shown, _ = rows(plot(path, tmp_path))[0]
-    line = next(text for text in shown if text.startswith("Arbitrary,"))
+    line = next(text for text in shown if text.startswith("Arbitrary "))
     assert ("stored" in line) == (stored is not None) and (stored is None or stored in line), line

@@ -27,13 +27,13 @@ def samples_first(p):
 protocol.set_session_duration(duration=2.0)
 # signal 0: Constant
 protocol.add_constant_signal(value=0.5)
-# signal 1: Arbitrary, 10000 samples
+# signal 1: Arbitrary 10000 samples
 protocol.add_arbitrary_signal(samples=stored["signal_1"] / 32767.0)
 """),
     (samples_first, """\
 # gives the next signal its 5000 samples
 protocol.set_session_duration(duration=1.0)
-# signal 0: Arbitrary, 5000 samples
+# signal 0: Arbitrary 5000 samples
 protocol.add_arbitrary_signal(samples=stored["signal_0"] / 32767.0)
 # signal 1: Constant
 protocol.add_constant_signal(value=0.5)

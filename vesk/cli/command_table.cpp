@@ -8,31 +8,34 @@ namespace vesk {
 
 namespace {
 
-constexpr OptionSpec JSON_SHOW{OptionKind::Json, "--json", "",
-                               "print the record as one JSON document instead: the fields "
-                               "under their text-form names, a signal as an object named by "
-                               "its variant, samples as integer codes, NaN and infinities as "
-                               "the strings \"NaN\", \"inf\" and \"-inf\""};
-constexpr OptionSpec JSON_SUMMARY{OptionKind::Json, "--json", "",
-                                  "print the same facts as one JSON document, its signals and "
-                                  "channel inputs as lists of flat rows that a data frame takes "
-                                  "as they are"};
+// Each kind of option is spelled once; the commands differ in what it does.
+constexpr OptionSpec json_option(std::string_view help) {
+    return {OptionKind::Json, "--json", "", help};
+}
+constexpr OptionSpec output_option(std::string_view help, bool required) {
+    return {OptionKind::Output, "-o, --output", "PATH", help, required};
+}
+
+constexpr OptionSpec JSON_SHOW = json_option(
+    "print the record as one JSON document instead: the fields under their text-form names, a "
+    "signal as an object named by its variant, samples as integer codes, NaN and infinities as "
+    "the strings \"NaN\", \"inf\" and \"-inf\"");
+constexpr OptionSpec JSON_SUMMARY = json_option(
+    "print the same facts as one JSON document, its signals and channel inputs as lists of flat "
+    "rows that a data frame takes as they are");
 constexpr OptionSpec SIGNAL{OptionKind::Signal, "--signal", "N",
                             "the position of the arbitrary signal to export", true};
-constexpr OptionSpec EXPORT_OUTPUT{OptionKind::Output, "-o, --output", "PATH",
-                                   "write to PATH instead of standard output: a name ending in "
-                                   ".csv for CSV, in .npy for the stored codes as a NumPy int16 "
-                                   "array, or \"-\" for standard output (CSV); any other name "
-                                   "is refused"};
-constexpr OptionSpec PLOT_OUTPUT{OptionKind::Output, "-o, --output", "PATH",
-                                 "the SVG file to write: a name ending in .svg, or \"-\" for "
-                                 "standard output",
-                                 true};
-constexpr OptionSpec SCRIPT_OUTPUT{OptionKind::Output, "-o, --output", "PATH",
-                                   "the script to write; a name ending in \".\" or such as "
-                                   "\"..py\", whose suffix Python versions read differently, is "
-                                   "refused",
-                                   true};
+constexpr OptionSpec EXPORT_OUTPUT = output_option(
+    "write to PATH instead of standard output: a name ending in .csv for CSV, in .npy for the "
+    "stored codes as a NumPy int16 array, or \"-\" for standard output (CSV); any other name is "
+    "refused",
+    false);
+constexpr OptionSpec PLOT_OUTPUT = output_option(
+    "the SVG file to write: a name ending in .svg, or \"-\" for standard output", true);
+constexpr OptionSpec SCRIPT_OUTPUT = output_option(
+    "the script to write; a name ending in \".\" or such as \"..py\", whose suffix Python "
+    "versions read differently, is refused",
+    true);
 
 constexpr OptionSpec SHOW_OPTIONS[] = {JSON_SHOW};
 constexpr OptionSpec SUMMARY_OPTIONS[] = {JSON_SUMMARY};

@@ -47,8 +47,7 @@ int run_export(const Args& args) {
     const auto& signals = loaded.settings.signals;
     const std::uint64_t n = *args.signal;
     if (n >= signals.size()) {
-        return fail(args, "signal " + std::to_string(n) + " does not exist (the protocol has " +
-                              plural(signals.size(), "signal") + ")");
+        return fail(args, missing_signal_text(n, signals.size()));
     }
     const auto* arbitrary = std::get_if<ArbitrarySignalParams>(&signals[n]);
     if (arbitrary == nullptr) {

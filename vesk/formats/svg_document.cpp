@@ -3,13 +3,14 @@
 #include <charconv>
 #include <utility>
 
+#include "text_columns.hpp"
 #include "xml_text.hpp"
 
 namespace vesk {
 
 SvgDocument::SvgDocument(int width, int height, std::string_view title, std::string_view style,
-                         std::string_view defs, std::size_t text_chars)
-    : text_chars_(text_chars) {
+                         std::string_view defs, std::size_t text_columns)
+    : text_columns_(text_columns) {
     out_.reserve(256 * 1024);
     out_ += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out_ += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\"";
@@ -20,7 +21,7 @@ SvgDocument::SvgDocument(int width, int height, std::string_view title, std::str
     out_ += ' ';
     number(height);
     out_ += "\">\n<title>";
-    append_xml_text(out_, title, text_chars);
+    append_xml_text(out_, cut_to_columns(title, text_columns_));
     out_ += "</title>\n<style>";
     out_ += style;
     out_ += "</style>\n";
@@ -51,7 +52,7 @@ void SvgDocument::text(int x, int y, std::string_view cls, std::string_view cont
     attribute("x", x);
     attribute("y", y);
     out_ += '>';
-    append_xml_text(out_, content, text_chars_);
+    append_xml_text(out_, cut_to_columns(content, text_columns_));
     out_ += "</text>\n";
 }
 

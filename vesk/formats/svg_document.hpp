@@ -11,17 +11,17 @@ namespace vesk {
 
 class SvgDocument {
 public:
-    // Opens the document: its size, a <title> (escaped, cut to `text_chars`),
+    // Opens the document: its size, a <title> (escaped, cut to `text_columns`),
     // the style sheet and `defs` (the caller's own fixed markup).
     SvgDocument(int width, int height, std::string_view title, std::string_view style,
-                std::string_view defs, std::size_t text_chars);
+                std::string_view defs, std::size_t text_columns);
 
     void open_group(std::string_view cls);
     void close_group();
 
     void rect(int x, int y, int width, int height, std::string_view cls);
     // `content` may be anything, untrusted text included: it is escaped and
-    // cut to `text_chars` characters.
+    // cut to `text_columns` columns (cut_to_columns).
     void text(int x, int y, std::string_view cls, std::string_view content);
 
     // A <path>: begin_path, then commands ('M', 'H', 'V', 'v', 'Z', ...) each
@@ -41,7 +41,7 @@ private:
     void attribute(std::string_view name, int value);
 
     std::string out_;
-    std::size_t text_chars_;
+    std::size_t text_columns_;
 };
 
 }  // namespace vesk

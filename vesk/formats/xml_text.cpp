@@ -8,7 +8,6 @@ namespace vesk {
 namespace {
 
 constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD";  // U+FFFD
-constexpr std::string_view ELLIPSIS = "\xE2\x80\xA6";     // U+2026
 
 // Characters of XML 1.0 that a label can show: none that is_escaped_when_shown
 // names (a control character or a line break would not show, a bidirectional
@@ -19,16 +18,12 @@ bool shown_as_is(std::uint32_t code) {
 
 }  // namespace
 
-void append_xml_text(std::string& out, std::string_view text, std::size_t max_chars) {
+void append_xml_text(std::string& out, std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = p + text.size();
-    for (std::size_t chars = 0; p < end; ++chars) {
+    while (p < end) {
         const std::size_t length = protocols::utf8_sequence_length(p, end);
         const std::size_t taken = length == 0 ? 1 : length;
-        if (chars + 1 >= max_chars && p + taken < end) {  // more follows than there is room for
-            out += ELLIPSIS;
-            return;
-        }
         // An invalid sequence counts as U+0000, which is never shown.
         const std::uint32_t code = length == 0 ? 0 : protocols::utf8_code_point(p, length);
         if (!shown_as_is(code)) {

@@ -12,9 +12,8 @@ namespace vesk {
 // character XML 1.0 does not allow (the control characters, U+FFFE, U+FFFF)
 // and one that would not show as itself (the bidirectional formatting
 // characters, U+2028, U+2029) becomes U+FFFD. Names from a file come here
-// already in their JSON form, so that their escapes show which character it was. Text longer than
-// `max_chars` characters is cut to that many, the last one an ellipsis, so that a long name cannot
-// grow the document.
-void append_xml_text(std::string& out, std::string_view text, std::size_t max_chars);
+// already in their JSON form, so that their escapes show which character it
+// was. Cutting a long text is the caller's (cut_to_columns).
+void append_xml_text(std::string& out, std::string_view text);
 
 }  // namespace vesk

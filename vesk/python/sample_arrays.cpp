@@ -70,8 +70,10 @@ nb::object sample_times(std::size_t count) {
     });
 }
 
-void add_sample_methods(nb::class_<protocols::ArbitrarySignalParams> cls) {
+void add_sample_methods(nb::module_& module) {
     using protocols::ArbitrarySignalParams;
+    auto cls = nb::borrow<nb::class_<ArbitrarySignalParams>>(
+        module.attr(ArbitrarySignalParams::type_name.data()));
     cls.def(
            "values",
            [](const ArbitrarySignalParams& self) { return normalised_samples(self.samples); },

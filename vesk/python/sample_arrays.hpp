@@ -19,7 +19,7 @@ nb::object normalised_samples(const protocols::Samples& codes);
 // array.
 nb::object sample_times(std::size_t count);
 
-// values() and times() on the arbitrary signal's class.
-void add_sample_methods(nb::class_<protocols::ArbitrarySignalParams> cls);
+// values() and times() on the arbitrary signal's class, bound before.
+void add_sample_methods(nb::module_& module);
 
 }  // namespace vesk::python

@@ -1,14 +1,16 @@
 #include "rebuild.hpp"
 
+#include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <type_traits>
 
 #include "describe.hpp"
-#include "field_path.hpp"
 #include "protocols/config.hpp"
+#include "protocols/field_path.hpp"
+#include "protocols/float_bits.hpp"
+#include "protocols/routing_inputs.hpp"
 #include "protocols/signals.hpp"
 #include "value_text.hpp"
 
@@ -48,8 +50,7 @@ std::optional<double> duration_for_samples(std::uint64_t samples) {
         duration = std::nextafter(duration, INF);
     }
     // Out of the setter's range, one of its ends may still give the count.
-    if (duration < config::MIN_SESSION_DURATION) duration = config::MIN_SESSION_DURATION;
-    if (duration > config::MAX_SESSION_DURATION) duration = config::MAX_SESSION_DURATION;
+    duration = std::clamp(duration, config::SESSION_DURATION.low, config::SESSION_DURATION.high);
     if (sample_count(duration) != samples) return std::nullopt;
     return duration;
 }
@@ -60,10 +61,6 @@ namespace {
 const Settings& library_defaults() {
     static const Settings defaults;
     return defaults;
-}
-
-bool same_bits(double a, double b) {
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
 // The method that appends each kind of signal.
@@ -88,21 +85,6 @@ bool has_api_default(std::string_view keyword) {
            (keyword == field_name<&SineSignalParams::phase>() ||
             keyword == field_name<&SineSignalParams::depth>());
 }
-
-// The setter of each channel input, in the order of a channel's inputs
-// (describe.hpp's ChannelView), for channel A and B.
-struct InputSetter {
-    std::string_view method, keyword, type, member;
-};
-constexpr InputSetter INPUT_SETTERS[2][3] = {
-    {{"set_amplitude_source", "coil", "Coil", "A1"},
-     {"set_amplitude_source", "coil", "Coil", "A2"},
-     {"set_modulation_source", "channel", "Channel", "A"}},
-    {{"set_amplitude_source", "coil", "Coil", "B1"},
-     {"set_amplitude_source", "coil", "Coil", "B2"},
-     {"set_modulation_source", "channel", "Channel", "B"}},
-};
-constexpr std::string_view CHANNEL_MEMBERS[2] = {"A", "B"};
 
 // Walks the record beside the library's default one, field by field in
 // declaration order. Each field either becomes calls or is checked to hold
@@ -137,8 +119,7 @@ private:
         } else if constexpr (std::is_same_v<T, std::vector<Signal>>) {
             return signals(value);
         } else if constexpr (std::is_same_v<T, ChannelSettings>) {
-            return channel(name == field_name<&Settings::channel_a_settings>() ? 0 : 1, value,
-                           fallback);
+            return channel(name, value, fallback);
         }
         fixed(value, fallback);
     }
@@ -211,8 +192,9 @@ private:
     // ---- Fields the setters write.
 
     void intensity(double value) {
-        if (!(value >= config::MIN_INTENSITY && value <= config::MAX_INTENSITY)) {
-            return refuse(value_text(value), "set_stimulation_intensity accepts only 0.0..1.0");
+        if (!config::INTENSITY.contains(value)) {
+            return refuse(value_text(value),
+                          "set_stimulation_intensity accepts only " + config::INTENSITY.text());
         }
         if (!same_bits(value, library_defaults().intensity)) {
             call("set_stimulation_intensity", {{"intensity", value}});
@@ -221,8 +203,9 @@ private:
 
     // Set where the signals are planned: arbitrary signals may need others first.
     void session_duration(double value) {
-        if (!(value <= config::MAX_SESSION_DURATION && value >= config::MIN_SESSION_DURATION)) {
-            refuse(value_text(value) + " s", "set_session_duration accepts only 0.01..1800.0 s");
+        if (!config::SESSION_DURATION.contains(value)) {
+            refuse(value_text(value) + " s",
+                   "set_session_duration accepts only " + config::SESSION_DURATION.text());
         }
     }
 
@@ -259,15 +242,15 @@ private:
     template <typename Params>
     void signal(std::size_t position, const Params& params) {
         const std::size_t mark = path_.enter(Params::variant_name);
-        std::string comment =
-            "signal " + std::to_string(position) + ": " + std::string(Params::variant_name);
+        std::string comment = "signal " + std::to_string(position) + ": ";
         std::vector<Argument> arguments;
         if constexpr (std::is_same_v<Params, ArbitrarySignalParams>) {
             const std::size_t length = params.samples.size();
             if (!sized_for(params.samples)) return path_.leave(mark);
-            comment += ", " + plural(length, "sample");
+            comment += arbitrary_text(length);
             arguments.push_back({"samples", StoredSamples{position}});
         } else {
+            comment += Params::variant_name;
             static const Params api_defaults{};
             for_each_field_pair(
                 params, api_defaults,
@@ -289,11 +272,12 @@ private:
     // gives its length when the current one does not.
     bool sized_for(const Samples& samples) {
         const std::size_t mark = path_.enter(field_name<&ArbitrarySignalParams::samples>());
-        if (stored_range(samples).low < 0) {
+        if (stored_range(samples).low < config::STORED_CODE.low) {
             std::size_t first = 0;
-            while (samples[first] >= 0) ++first;
+            while (config::STORED_CODE.contains(samples[first])) ++first;
             path_.enter(first);
-            refuse(std::to_string(samples[first]), "add_arbitrary_signal stores only 0..32767");
+            refuse(std::to_string(samples[first]),
+                   "add_arbitrary_signal stores only " + config::STORED_CODE.text());
         } else if (sample_count(duration_) != samples.size()) {
             const double file_duration = settings_.session_duration;
             std::optional<double> duration = sample_count(file_duration) == samples.size()
@@ -303,7 +287,8 @@ private:
                 set_duration(*duration,
                              "gives the next signal its " + plural(samples.size(), "sample"));
             } else {
-                refuse(value_text(samples), "no session duration in 0.01..1800.0 s gives " +
+                refuse(value_text(samples), "no session duration in " +
+                                                config::SESSION_DURATION.text() + " gives " +
                                                 plural(samples.size(), "sample"));
             }
         }
@@ -311,19 +296,20 @@ private:
         return !refusal_;
     }
 
-    void channel(std::size_t which, const ChannelSettings& value, const ChannelSettings& fallback) {
-        std::size_t input = 0;
+    void channel(std::string_view channel_field, const ChannelSettings& value,
+                 const ChannelSettings& fallback) {
         for_each_field_pair(
             value, fallback, [&](std::string_view name, const auto& a, const auto& b) {
                 if (refusal_) return;
                 using T = std::remove_cvref_t<decltype(a)>;
                 const std::size_t mark = path_.enter(name);
                 if constexpr (std::is_same_v<T, SignalSourceSelection>) {
-                    source(INPUT_SETTERS[which][input++], a, b);
+                    source(*find_routing_input(channel_field, name), a, b);
                 } else if constexpr (std::is_same_v<T, bool>) {
                     if (a && !b) {  // enable_channel can only switch a channel on
-                        call("enable_channel",
-                             {{"channel", EnumMember{"Channel", CHANNEL_MEMBERS[which]}}});
+                        const RoutingInput& named_by = *modulation_input(channel_field);
+                        call("enable_channel", {{named_by.keyword, EnumMember{named_by.enum_class(),
+                                                                              named_by.member()}}});
                     } else {
                         fixed(a, b);
                     }
@@ -334,20 +320,20 @@ private:
             });
     }
 
-    void source(const InputSetter& setter, const SignalSourceSelection& value,
+    void source(const RoutingInput& input, const SignalSourceSelection& value,
                 const SignalSourceSelection& fallback) {
         if (value == fallback) return;
         if (!setter_form(value)) {
             return refuse(value_text(value),
-                          std::string(setter.method) +
+                          std::string(input.setter) +
                               " writes internal signal n as (n, 0, false) and external "
                               "source n as (0, n, true)");
         }
         std::vector<Argument> arguments{
-            {setter.keyword, EnumMember{setter.type, setter.member}},
+            {input.keyword, EnumMember{input.enum_class(), input.member()}},
             {"index", value.external_selected ? value.external : value.internal}};
         if (value.external_selected) arguments.push_back({"external", true});
-        call(setter.method, std::move(arguments));
+        call(input.setter, std::move(arguments));
     }
 
     const Settings& settings_;

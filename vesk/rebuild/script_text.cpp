@@ -1,6 +1,5 @@
 #include "script_text.hpp"
 
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <variant>
 
 #include "crc32.hpp"
+#include "protocols/float_bits.hpp"
 #include "protocols/json_form.hpp"
 #include "protocols/text_form.hpp"
 #include "value_text.hpp"
@@ -16,8 +16,6 @@
 namespace vesk {
 namespace {
 
-constexpr std::uint64_t PYTHON_NAN_BITS = 0x7FF8000000000000;  // float("nan")
-constexpr std::uint64_t SIGN_BIT = std::uint64_t{1} << 63;
 constexpr std::string_view FLOAT_FROM_BITS = "float_from_bits";
 
 // What the script needs besides the calls themselves.
@@ -80,14 +78,14 @@ std::string npz_array_name(std::uint64_t signal) {
 }
 
 std::string python_float(double value) {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const auto bits = protocols::float_bits(value);
     if (std::isnan(value)) {
-        if ((bits & ~SIGN_BIT) != PYTHON_NAN_BITS) {
+        if ((bits & ~protocols::FLOAT_SIGN_BIT) != protocols::USUAL_NAN_BITS) {
             char hex[16];
             const auto end = std::to_chars(hex, hex + sizeof hex, bits, 16).ptr;
             return std::string(FLOAT_FROM_BITS) + "(0x" + std::string(hex, end) + ")";
         }
-        return (bits & SIGN_BIT) != 0 ? "-float(\"nan\")" : "float(\"nan\")";
+        return (bits & protocols::FLOAT_SIGN_BIT) != 0 ? "-float(\"nan\")" : "float(\"nan\")";
     }
     if (std::isinf(value)) return value < 0 ? "-float(\"inf\")" : "float(\"inf\")";
     // The text form's shortest round-trip digits ("1e16", "5e-324", "-0.0")

@@ -15,17 +15,15 @@ using namespace protocols;
 namespace {
 
 void check_limits(const Settings& s, std::vector<std::string>& problems) {
-    // Written so that NaN fails the test, as it would fail the setters.
-    if (!(s.intensity >= config::MIN_INTENSITY && s.intensity <= config::MAX_INTENSITY)) {
+    // NaN is outside, as it would fail the setters.
+    if (!config::INTENSITY.contains(s.intensity)) {
         problems.push_back("intensity " + float_text(s.intensity) + " is outside " +
-                           float_text(config::MIN_INTENSITY) + ".." +
-                           float_text(config::MAX_INTENSITY));
+                           config::INTENSITY.text());
     }
     const double d = s.session_duration;
-    if (!(d >= config::MIN_SESSION_DURATION && d <= config::MAX_SESSION_DURATION)) {
+    if (!config::SESSION_DURATION.contains(d)) {
         problems.push_back("session duration " + float_text(d) + " s is outside " +
-                           float_text(config::MIN_SESSION_DURATION) + ".." +
-                           float_text(config::MAX_SESSION_DURATION) + " s");
+                           config::SESSION_DURATION.text());
     }
 }
 
@@ -35,20 +33,19 @@ void check_channels(const Settings& s, std::vector<std::string>& problems) {
         const std::string name = std::string("channel ") + channel.letter;
         const ChannelSettings& c = channel.settings;
         if (c.coil_idx >= coils.size()) {
-            problems.push_back(name + ": coil " + std::to_string(c.coil_idx) +
-                               " does not exist (the machine configuration has " +
-                               plural(coils.size(), "coil") + ")");
+            problems.push_back(name + ": " +
+                               missing_text("coil", c.coil_idx, "the machine configuration",
+                                            coils.size(), "coil"));
         } else if (c.coil_setting_idx >= coils[c.coil_idx].settings.size()) {
-            problems.push_back(name + ": coil setting " + std::to_string(c.coil_setting_idx) +
-                               " does not exist (coil " + std::to_string(c.coil_idx) + " has " +
-                               plural(coils[c.coil_idx].settings.size(), "setting") + ")");
+            problems.push_back(name + ": " +
+                               missing_text("coil setting", c.coil_setting_idx,
+                                            "coil " + std::to_string(c.coil_idx),
+                                            coils[c.coil_idx].settings.size(), "setting"));
         }
         for (const ChannelInput& input : channel.inputs) {
             if (!input.source.external_selected && input.source.internal >= s.signals.size()) {
-                problems.push_back(name + " " + input.label + ": signal " +
-                                   std::to_string(input.source.internal) +
-                                   " does not exist (the protocol has " +
-                                   plural(s.signals.size(), "signal") + ")");
+                problems.push_back(name + " " + input.label + ": " +
+                                   missing_signal_text(input.source.internal, s.signals.size()));
             }
         }
     }
@@ -67,16 +64,18 @@ void check_signal(const Settings& s, const Signal& signal, const std::string& na
                 }
                 // The lowest sample, a pass that vectorises, says whether there
                 // is anything to count and find.
-                if (stored_range(params.samples).low < 0) {
-                    const auto negative = [](std::int16_t sample) { return sample < 0; };
+                if (stored_range(params.samples).low < config::STORED_CODE.low) {
+                    const auto negative = [](std::int16_t sample) {
+                        return !config::STORED_CODE.contains(sample);
+                    };
                     const auto outside = static_cast<std::size_t>(
                         std::count_if(params.samples.begin(), params.samples.end(), negative));
                     const std::size_t first = static_cast<std::size_t>(
                         std::find_if(params.samples.begin(), params.samples.end(), negative) -
                         params.samples.begin());
                     problems.push_back(name + ": " + plural(outside, "stored sample") +
-                                       " outside 0..32767, the first at position " +
-                                       std::to_string(first) + " (" +
+                                       " outside " + config::STORED_CODE.text() +
+                                       ", the first at position " + std::to_string(first) + " (" +
                                        std::to_string(params.samples[first]) + ")");
                 }
             } else {
@@ -88,9 +87,8 @@ void check_signal(const Settings& s, const Signal& signal, const std::string& na
                         }
                     } else if (value >= s.signals.size()) {  // the positions of a MixedSignal
                         problems.push_back(name + ": " + std::string(field) + " " +
-                                           std::to_string(value) +
-                                           " names no signal (the protocol has " +
-                                           plural(s.signals.size(), "signal") + ")");
+                                           std::to_string(value) + " names no signal " +
+                                           has_text("the protocol", s.signals.size(), "signal"));
                     }
                 });
             }

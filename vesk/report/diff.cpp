@@ -5,13 +5,13 @@
 #include "diff.hpp"
 
 #include <charconv>
-#include <cstring>
 #include <span>
 #include <variant>
 
 #include "describe.hpp"
-#include "field_path.hpp"
 #include "protocols/config.hpp"
+#include "protocols/field_path.hpp"
+#include "protocols/float_bits.hpp"
 #include "protocols/text_form.hpp"
 #include "sample_difference.hpp"
 #include "value_text.hpp"
@@ -60,10 +60,7 @@ public:
 
     // By bits: the same NaN is no difference, -0.0 and 0.0 are one.
     void compare(double a, double b) {
-        std::uint64_t a_bits, b_bits;
-        std::memcpy(&a_bits, &a, sizeof a);
-        std::memcpy(&b_bits, &b, sizeof b);
-        if (a_bits == b_bits) return;
+        if (same_bits(a, b)) return;
         begin_line();
         const std::size_t old_start = line_.size();
         put_value(line_, a);
@@ -74,9 +71,9 @@ public:
         // Two NaNs print alike; their bits tell them apart.
         if (line_.compare(new_start, std::string::npos, line_, old_start, old_length) == 0) {
             line_ += " (bits ";
-            put_bits(a_bits);
+            put_bits(float_bits(a));
             line_ += " -> ";
-            put_bits(b_bits);
+            put_bits(float_bits(b));
             line_ += ')';
         }
         end_line();

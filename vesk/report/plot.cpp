@@ -39,7 +39,7 @@ constexpr int AXIS = 40;      // the time axis below the rows
 constexpr int FOOTNOTE = 40;
 constexpr int CHANNEL = HEADING + 3 * (ROW + GAP);
 constexpr int HEIGHT = TOP + 2 * CHANNEL + AXIS + FOOTNOTE;
-constexpr std::size_t TEXT_CHARS = 160;  // longer text is cut: a name cannot grow the picture
+constexpr std::size_t TEXT_COLUMNS = 160;  // longer text is cut: a name cannot grow the picture
 // Lines that hold a name are cut to these many columns (text_columns), so
 // that they end inside the picture: a column is taken as 0.7 em, about the
 // widest of the digits and lower-case letters of the bold fonts named below.
@@ -184,8 +184,8 @@ public:
         : s_(settings),
           seconds_(axis_seconds(settings)),
           ticks_(ticks_for(seconds_)),
-          svg_(WIDTH, HEIGHT, title_text(settings, file_name, TEXT_CHARS), STYLE, DEFS,
-               TEXT_CHARS) {
+          svg_(WIDTH, HEIGHT, title_text(settings, file_name, TEXT_COLUMNS), STYLE, DEFS,
+               TEXT_COLUMNS) {
         svg_.rect(0, 0, WIDTH, HEIGHT, "page");
         svg_.text(20, 30, "title", title_text(s_, file_name, TITLE_COLUMNS));
         svg_.text(20, 52, "subtitle",
@@ -240,10 +240,7 @@ private:
         if (source.external_selected) {
             band(top, "external", source_text(s_, source));
         } else if (missing) {
-            band(top, "warning",
-                 "signal " + std::to_string(source.internal) +
-                     " does not exist (the protocol has " + plural(s_.signals.size(), "signal") +
-                     ")");
+            band(top, "warning", missing_signal_text(source.internal, s_.signals.size()));
         } else {
             std::visit([&](const auto& params) { draw_signal(params, source.internal, top); },
                        s_.signals[source.internal]);
@@ -291,11 +288,7 @@ private:
     void draw_signal(const ArbitrarySignalParams& params, std::uint64_t index, int top) {
         const Envelope& envelope = envelope_of(index, params);
         const std::size_t count = params.samples.size();
-        std::string line = "Arbitrary, " + plural(count, "sample");
-        if (count != 0) {
-            line += ", stored " + std::to_string(envelope.lowest) + ".." +
-                    std::to_string(envelope.highest);
-        }
+        std::string line = arbitrary_text(count, StoredRange{envelope.lowest, envelope.highest});
         const std::uint64_t expected = session_samples(s_);
         if (count != expected) line += " (the session has " + std::to_string(expected) + ")";
         draw_scale(top);
@@ -339,7 +332,7 @@ private:
 
     std::string mixed_part(std::uint64_t index) const {
         const std::string text = std::to_string(index);
-        if (index >= s_.signals.size()) return text + " (does not exist)";
+        if (index >= s_.signals.size()) return text + std::string(NAMES_NOTHING);
         return text + " (" + std::string(signal_kind(s_.signals[index])) + ")";
     }
 

@@ -1,6 +1,8 @@
 // What `summary --json` prints: the summary's facts, with the signals and the
 // channel inputs as lists of flat rows that a data frame takes as they are.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -19,49 +21,46 @@ using namespace protocols;
 
 namespace {
 
-// Appends `"name":` (a plain identifier, nothing to escape).
-void key(std::string& out, std::string_view name) {
-    out += '"';
-    out += name;
-    out += "\":";
-}
-
-std::string json_string(std::string_view text) {
-    std::string out;
-    write_json_string(out, text);
-    return out;
-}
-
-std::string json_bool(bool value) {
-    return value ? "true" : "false";
-}
-
 // One flat JSON object per row, every row of a list with the same keys in the
-// same order, so that a data frame takes the list as it is. Values are JSON
-// text; a key a row does not set is null.
+// same order, so that a data frame takes the list as it is. A key a row does
+// not set is null.
 class Row {
 public:
     explicit Row(const std::vector<std::string_view>& columns)
-        : columns_(columns), values_(columns.size(), "null") {}
+        : columns_(columns), values_(columns.size()) {}
 
-    void set(std::string_view column, std::string json) {
+    // The value of `column`, written through the builder this returns. The
+    // columns are walked from the field lists at run time, so a name that is
+    // not one of them is a fault of this file that no compiler sees: it
+    // stops the program rather than write a row that lacks it.
+    JsonBuilder cell(std::string_view column) {
         const auto at = std::find(columns_.begin(), columns_.end(), column);
-        values_[static_cast<std::size_t>(at - columns_.begin())] = std::move(json);
+        if (at == columns_.end()) {
+            std::fprintf(stderr, "vesk: internal error: a summary row has no column \"%.*s\"\n",
+                         static_cast<int>(column.size()), column.data());
+            std::abort();
+        }
+        std::string& value = values_[static_cast<std::size_t>(at - columns_.begin())];
+        value.clear();
+        return JsonBuilder(value);
     }
 
-    void write(std::string& out) const {
-        out += '{';
+    void write(JsonBuilder& out) const {
+        out.begin_object();
         for (std::size_t i = 0; i < columns_.size(); ++i) {
-            if (i != 0) out += ',';
-            key(out, columns_[i]);
-            out += values_[i];
+            out.key(columns_[i]);
+            if (values_[i].empty()) {
+                out.null();
+            } else {
+                out.json(values_[i]);
+            }
         }
-        out += '}';
+        out.end_object();
     }
 
 private:
     const std::vector<std::string_view>& columns_;
-    std::vector<std::string> values_;
+    std::vector<std::string> values_;  // JSON text; empty for null
 };
 
 // An arbitrary signal's row gives its sample count under the samples field's
@@ -99,29 +98,23 @@ const std::vector<std::string_view>& signal_columns() {
     return columns;
 }
 
-void signal_row(std::string& out, std::size_t index, const Signal& signal) {
+void signal_row(JsonBuilder& out, std::size_t index, const Signal& signal) {
     Row row(signal_columns());
-    row.set("index", std::to_string(index));
-    row.set("kind", json_string(signal_kind(signal)));
+    row.cell("index").number(std::uint64_t{index});
+    row.cell("kind").string(signal_kind(signal));
     std::visit(
         [&](const auto& params) {
             using Params = std::remove_cvref_t<decltype(params)>;
             if constexpr (std::is_same_v<Params, ArbitrarySignalParams>) {
-                row.set(SAMPLE_COUNT, std::to_string(params.samples.size()));
+                row.cell(SAMPLE_COUNT).number(std::uint64_t{params.samples.size()});
                 if (!params.samples.empty()) {
                     const StoredRange range = stored_range(params.samples);
-                    row.set(MIN_CODE, std::to_string(range.low));
-                    row.set(MAX_CODE, std::to_string(range.high));
+                    row.cell(MIN_CODE).json(std::to_string(range.low));
+                    row.cell(MAX_CODE).json(std::to_string(range.high));
                 }
             } else {
                 for_each_field(params, [&](std::string_view name, const auto& value) {
-                    std::string json;
-                    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, double>) {
-                        write_json_float(json, value);
-                    } else {
-                        json = std::to_string(value);
-                    }
-                    row.set(name, std::move(json));
+                    row.cell(name).number(value);
                 });
             }
         },
@@ -138,85 +131,75 @@ const std::vector<std::string_view>& input_columns() {
 
 // An external input always "exists": the file defines no list of them to
 // check against.
-void input_row(std::string& out, const Settings& s, const ChannelView& channel,
+void input_row(JsonBuilder& out, const Settings& s, const ChannelView& channel,
                const ChannelInput& input) {
     const SignalSourceSelection& source = input.source;
     Row row(input_columns());
-    row.set("channel", json_string(std::string_view(&channel.letter, 1)));
-    row.set("input", json_string(input.name));
-    row.set(field_name<&ChannelSettings::enabled>(), json_bool(channel.settings.enabled));
+    row.cell("channel").string(std::string_view(&channel.letter, 1));
+    row.cell("input").string(input.name);
+    row.cell(field_name<&ChannelSettings::enabled>()).boolean(channel.settings.enabled);
     if (source.external_selected) {
-        row.set("source", json_string(field_name<&SignalSourceSelection::external>()));
-        row.set("index", std::to_string(source.external));
-        row.set("exists", json_bool(true));
+        row.cell("source").string(field_name<&SignalSourceSelection::external>());
+        row.cell("index").number(source.external);
+        row.cell("exists").boolean(true);
     } else {
         const bool exists = source.internal < s.signals.size();
-        row.set("source", json_string("signal"));
-        row.set("index", std::to_string(source.internal));
-        if (exists) row.set("kind", json_string(signal_kind(s.signals[source.internal])));
-        row.set("exists", json_bool(exists));
+        row.cell("source").string("signal");
+        row.cell("index").number(source.internal);
+        if (exists) row.cell("kind").string(signal_kind(s.signals[source.internal]));
+        row.cell("exists").boolean(exists);
     }
     row.write(out);
 }
 
-void channel_json(std::string& out, const Settings& s, const ChannelSettings& c) {
+void channel_json(JsonBuilder& out, const Settings& s, const ChannelSettings& c) {
     const auto& coils = s.machine_config.coils;
     const Coil* coil = c.coil_idx < coils.size() ? &coils[c.coil_idx] : nullptr;
-    out += '{';
-    key(out, field_name<&ChannelSettings::enabled>());
-    out += json_bool(c.enabled) + ',';
-    key(out, field_name<&ChannelSettings::coil_idx>());
-    out += std::to_string(c.coil_idx) + ',';
-    key(out, "coil_name");
-    out += coil != nullptr ? json_string(coil->name) : "null";
-    out += ',';
-    key(out, field_name<&ChannelSettings::coil_setting_idx>());
-    out += std::to_string(c.coil_setting_idx) + ',';
-    key(out, "coil_setting");
-    if (coil != nullptr && c.coil_setting_idx < coil->settings.size()) {
-        write_json(out, coil->settings[c.coil_setting_idx]);
+    out.begin_object();
+    out.key(field_name<&ChannelSettings::enabled>()).boolean(c.enabled);
+    out.key(field_name<&ChannelSettings::coil_idx>()).number(c.coil_idx);
+    out.key("coil_name");
+    if (coil != nullptr) {
+        out.string(coil->name);
     } else {
-        out += "null";
+        out.null();
     }
-    out += '}';
+    out.key(field_name<&ChannelSettings::coil_setting_idx>()).number(c.coil_setting_idx);
+    out.key("coil_setting");
+    if (coil != nullptr && c.coil_setting_idx < coil->settings.size()) {
+        out.record(coil->settings[c.coil_setting_idx]);
+    } else {
+        out.null();
+    }
+    out.end_object();
 }
 
 }  // namespace
 
 std::string summary_json(const Settings& s) {
-    std::string out = "{";
-    key(out, field_name<&Settings::session_duration>());
-    write_json_float(out, s.session_duration);
-    out += ',';
-    key(out, field_name<&Settings::intensity>());
-    write_json_float(out, s.intensity);
-    out += ",\"num_samples\":" + std::to_string(sample_count(s.session_duration));
-    out += ",\"sampling_rate\":";
-    write_json_float(out, config::SAMPLING_RATE);
+    std::string text;
+    JsonBuilder out(text);
+    out.begin_object();
+    out.key(field_name<&Settings::session_duration>()).number(s.session_duration);
+    out.key(field_name<&Settings::intensity>()).number(s.intensity);
+    out.key("num_samples").number(sample_count(s.session_duration));
+    out.key("sampling_rate").number(config::SAMPLING_RATE);
     const auto views = channels(s);
     for (const ChannelView& channel : views) {
-        out += ',';
-        key(out, channel.field);
+        out.key(channel.field);
         channel_json(out, s, channel.settings);
     }
-    out += ",\"inputs\":[";
-    bool first = true;
+    out.key("inputs").begin_array();
     for (const ChannelView& channel : views) {
-        for (const ChannelInput& input : channel.inputs) {
-            if (!first) out += ',';
-            first = false;
-            input_row(out, s, channel, input);
-        }
+        for (const ChannelInput& input : channel.inputs) input_row(out, s, channel, input);
     }
-    out += "],";
-    key(out, field_name<&Settings::signals>());
-    out += '[';
-    for (std::size_t i = 0; i < s.signals.size(); ++i) {
-        if (i != 0) out += ',';
-        signal_row(out, i, s.signals[i]);
-    }
-    out += "]}\n";
-    return out;
+    out.end_array();
+    out.key(field_name<&Settings::signals>()).begin_array();
+    for (std::size_t i = 0; i < s.signals.size(); ++i) signal_row(out, i, s.signals[i]);
+    out.end_array();
+    out.end_object();
+    text += '\n';
+    return text;
 }
 
 }  // namespace vesk

@@ -5,6 +5,7 @@
 
 #include "protocols/fields.hpp"
 #include "protocols/json_form.hpp"
+#include "protocols/routing_inputs.hpp"
 #include "protocols/text_form.hpp"
 #include "text_columns.hpp"
 
@@ -61,24 +62,40 @@ std::string field_list(const Params& params) {
     return text;
 }
 
-std::string arbitrary_line(const ArbitrarySignalParams& params) {
-    const auto& samples = params.samples;
-    std::string text = "Arbitrary " + plural(samples.size(), "sample");
-    if (!samples.empty()) {
-        const StoredRange range = stored_range(samples);
-        text += ", stored " + std::to_string(range.low) + ".." + std::to_string(range.high);
+}  // namespace
+
+std::string arbitrary_text(std::uint64_t count, std::optional<StoredRange> range) {
+    std::string text =
+        std::string(ArbitrarySignalParams::variant_name) + " " + plural(count, "sample");
+    if (count != 0 && range) {
+        text += ", stored " + std::to_string(range->low) + ".." + std::to_string(range->high);
     }
     return text;
 }
 
-}  // namespace
+std::string missing_text(std::string_view what, std::uint64_t index, std::string_view holder,
+                         std::uint64_t count, const char* noun) {
+    return std::string(what) + " " + std::to_string(index) + std::string(DOES_NOT_EXIST) + " " +
+           has_text(holder, count, noun);
+}
+
+std::string has_text(std::string_view holder, std::uint64_t count, const char* noun) {
+    std::string text = "(";
+    text += holder;
+    text += " has " + plural(count, noun) + ")";
+    return text;
+}
+
+std::string missing_signal_text(std::uint64_t index, std::uint64_t signals) {
+    return missing_text("signal", index, "the protocol", signals, "signal");
+}
 
 std::string signal_line(const Signal& signal) {
     return std::visit(
         [](const auto& params) -> std::string {
             using Params = std::remove_cvref_t<decltype(params)>;
             if constexpr (std::is_same_v<Params, ArbitrarySignalParams>) {
-                return arbitrary_line(params);
+                return arbitrary_text(params.samples.size(), stored_range(params.samples));
             } else {
                 return std::string(Params::variant_name) + " " + field_list(params);
             }
@@ -89,12 +106,12 @@ std::string signal_line(const Signal& signal) {
 std::string coil_text(const Settings& s, const ChannelSettings& channel, std::size_t columns) {
     const auto& coils = s.machine_config.coils;
     std::string text = "coil " + std::to_string(channel.coil_idx);
-    if (channel.coil_idx >= coils.size()) return text + " (does not exist)";
+    if (channel.coil_idx >= coils.size()) return text + std::string(NAMES_NOTHING);
     const Coil& coil = coils[channel.coil_idx];
     text += ' ';
     std::string rest = ", setting " + std::to_string(channel.coil_setting_idx);
     if (channel.coil_setting_idx >= coil.settings.size()) {
-        rest += " (does not exist)";
+        rest += NAMES_NOTHING;
     } else {
         const LCSetting& setting = coil.settings[channel.coil_setting_idx];
         rest += " (" + float_text(setting.capacitance) + " nF, " +
@@ -109,7 +126,7 @@ std::string coil_text(const Settings& s, const ChannelSettings& channel, std::si
 std::string source_text(const Settings& s, const SignalSourceSelection& source) {
     if (source.external_selected) return "external source " + std::to_string(source.external);
     std::string text = "signal " + std::to_string(source.internal);
-    if (source.internal >= s.signals.size()) return text + ", which does not exist";
+    if (source.internal >= s.signals.size()) return text + ", which" + std::string(DOES_NOT_EXIST);
     return text + " (" + std::string(signal_kind(s.signals[source.internal])) + ")";
 }
 
@@ -118,26 +135,25 @@ bool setter_form(const SignalSourceSelection& source) {
 }
 
 std::array<ChannelView, 2> channels(const Settings& settings) {
-    auto view = [](char letter, std::string_view field, const ChannelSettings& channel) {
-        const std::string c(1, letter);
-        const auto input = [](std::string name, std::string_view use, std::string_view member,
-                              const SignalSourceSelection& source) {
-            std::string label = std::string(use) + " (" + name + ")";
-            return ChannelInput{std::move(name), std::move(label), member, source};
+    // Channel A's inputs come first in the table, then channel B's.
+    constexpr std::size_t PER_CHANNEL = ROUTING_INPUTS.size() / 2;
+    auto view = [&](std::size_t first) {
+        const RoutingInput& lead = ROUTING_INPUTS[first];
+        const auto input = [&](std::size_t i) {
+            const RoutingInput& routing = ROUTING_INPUTS[first + i];
+            return ChannelInput{
+                std::string(routing.api_name),
+                std::string(routing.label) + " (" + std::string(routing.api_name) + ")",
+                routing.source_field, routing.selection(settings), routing};
         };
-        return ChannelView{
-            letter,
-            field,
-            channel,
-            {input("Coil." + c + "1", "amplitude 1",
-                   field_name<&ChannelSettings::amplitude1_source>(), channel.amplitude1_source),
-             input("Coil." + c + "2", "amplitude 2",
-                   field_name<&ChannelSettings::amplitude2_source>(), channel.amplitude2_source),
-             input("Channel." + c, "modulation", field_name<&ChannelSettings::modulation_source>(),
-                   channel.modulation_source)}};
+        return ChannelView{lead.channel_letter(),
+                           lead.channel_field,
+                           settings.*(lead.channel),
+                           {input(0), input(1), input(2)}};
     };
-    return {view('A', field_name<&Settings::channel_a_settings>(), settings.channel_a_settings),
-            view('B', field_name<&Settings::channel_b_settings>(), settings.channel_b_settings)};
+    static_assert(PER_CHANNEL == 3 && ROUTING_INPUTS[0].channel == ROUTING_INPUTS[2].channel &&
+                  ROUTING_INPUTS[3].channel == ROUTING_INPUTS[5].channel);
+    return {view(0), view(PER_CHANNEL)};
 }
 
 }  // namespace vesk

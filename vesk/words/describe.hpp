@@ -3,9 +3,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "protocols/routing_inputs.hpp"
 #include "protocols/settings.hpp"
 
 namespace vesk {
@@ -22,6 +24,19 @@ std::string_view base_name(std::string_view path);
 std::string signal_line(const protocols::Signal& signal);
 
 std::string_view signal_kind(const protocols::Signal& signal);
+
+// How every output says that a position names nothing: after the position
+// in a short form, " (does not exist)", else "signal 5 does not exist (the
+// protocol has 2 signals)" through missing_text.
+inline constexpr std::string_view DOES_NOT_EXIST = " does not exist";
+inline constexpr std::string_view NAMES_NOTHING = " (does not exist)";
+
+// "<what> <index> does not exist (<holder> has <count> <noun>s)".
+std::string missing_text(std::string_view what, std::uint64_t index, std::string_view holder,
+                         std::uint64_t count, const char* noun);
+std::string missing_signal_text(std::uint64_t index, std::uint64_t signals);
+// "(the protocol has 2 signals)"
+std::string has_text(std::string_view holder, std::uint64_t count, const char* noun);
 
 // "coil 0 \"Default\", setting 0 (330.0 nF, 22.6 kHz)", the name quoted as
 // a JSON string (no control character left raw); "(does not exist)" after a
@@ -46,12 +61,17 @@ struct StoredRange {
 };
 StoredRange stored_range(const protocols::Samples& samples);
 
+// "Arbitrary 250 samples", with ", stored 0..32767" when given the range of
+// a signal that has samples.
+std::string arbitrary_text(std::uint64_t count, std::optional<StoredRange> range = std::nullopt);
+
 // One of a channel's three inputs and what the script calls it.
 struct ChannelInput {
     std::string name;        // the API's name for it: "Coil.A1", "Channel.A"
     std::string label;       // "amplitude 1 (Coil.A1)", "modulation (Channel.A)"
     std::string_view field;  // its field in ChannelSettings: "amplitude1_source", ...
     const protocols::SignalSourceSelection& source;
+    const protocols::RoutingInput& routing;  // its entry in protocols::ROUTING_INPUTS
 };
 
 struct ChannelView {

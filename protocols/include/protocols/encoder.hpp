@@ -6,21 +6,20 @@
 #include <span>
 #include <vector>
 
+#include "protocols/one_of.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Each serialize appends the record's postcard bytes to `out`, fields in
-// declaration order, nested records in place.
-void serialize(const Settings& value, Bytes& out);
-void serialize(const Coil& value, Bytes& out);
-void serialize(const ChannelSettings& value, Bytes& out);
-void serialize(const SignalSourceSelection& value, Bytes& out);
-void serialize(const Signal& value, Bytes& out);
-void serialize(const MixedSignalParams& value, Bytes& out);
-void serialize(const ArbitrarySignalParams& value, Bytes& out);
+// The record and the parts of it that are encoded on their own.
+using EncodedValue = OneOf<Settings, Coil, ChannelSettings, SignalSourceSelection, Signal,
+                           MixedSignalParams, ArbitrarySignalParams>;
+
+// Appends the value's postcard bytes to `out`, fields in declaration order,
+// nested records in place.
+void serialize(EncodedValue value, Bytes& out);
 
 // The whole protocol file for `settings`.
 Bytes encode_file(const Settings& settings);

@@ -22,7 +22,8 @@ consteval Field<Owner, Member> field(std::string_view name, Member Owner::*membe
 }
 
 // A record declares `static constexpr std::string_view type_name` and
-// `static constexpr auto fields = std::make_tuple(field(...), ...)`.
+// `static constexpr auto fields = std::make_tuple(field(...), ...)`, written
+// by PROTOCOLS_RECORD below.
 template <typename T>
 concept Record = requires {
     { T::type_name } -> std::convertible_to<std::string_view>;
@@ -82,3 +83,30 @@ consteval std::string_view field_name() {
 }
 
 }  // namespace protocols
+
+// Inside a record's struct, PROTOCOLS_RECORD(Type, member, ...) declares its
+// type_name (the struct's own name), its field list in the order given, each
+// field named by its member's own spelling, and memberwise equality: a name
+// is written once, so it cannot differ from the member it stands for.
+#define PROTOCOLS_RECORD(Type, ...)                      \
+    bool operator==(const Type&) const = default;        \
+    static constexpr std::string_view type_name = #Type; \
+    static constexpr auto fields = std::make_tuple(PROTOCOLS_FIELDS_(Type, __VA_ARGS__))
+
+// One field(...) per member: each rescan within PROTOCOLS_RESCAN_ takes the
+// list one member further, and it rescans far more often than any record
+// has members.
+#define PROTOCOLS_FIELDS_(Type, ...) \
+    __VA_OPT__(PROTOCOLS_RESCAN_(PROTOCOLS_FIELD_(Type, __VA_ARGS__)))
+#define PROTOCOLS_FIELD_(Type, member, ...)    \
+    ::protocols::field(#member, &Type::member) \
+        __VA_OPT__(, PROTOCOLS_FIELD_AGAIN_ PROTOCOLS_PARENS_(Type, __VA_ARGS__))
+#define PROTOCOLS_FIELD_AGAIN_() PROTOCOLS_FIELD_
+#define PROTOCOLS_PARENS_ ()
+#define PROTOCOLS_RESCAN_(...) \
+    PROTOCOLS_RESCAN16_(PROTOCOLS_RESCAN16_(PROTOCOLS_RESCAN16_(PROTOCOLS_RESCAN16_(__VA_ARGS__))))
+#define PROTOCOLS_RESCAN16_(...) \
+    PROTOCOLS_RESCAN4_(PROTOCOLS_RESCAN4_(PROTOCOLS_RESCAN4_(PROTOCOLS_RESCAN4_(__VA_ARGS__))))
+#define PROTOCOLS_RESCAN4_(...) \
+    PROTOCOLS_RESCAN1_(PROTOCOLS_RESCAN1_(PROTOCOLS_RESCAN1_(PROTOCOLS_RESCAN1_(__VA_ARGS__))))
+#define PROTOCOLS_RESCAN1_(...) __VA_ARGS__

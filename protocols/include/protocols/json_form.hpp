@@ -10,18 +10,21 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "protocols/one_of.hpp"
 #include "protocols/settings.hpp"
 #include "protocols/text_form.hpp"
 
 namespace protocols {
 
-// Each write_json appends the value's JSON form to `out`.
-void write_json(std::string& out, const Settings& value);
-void write_json(std::string& out, const Signal& value);
-void write_json(std::string& out, const LCSetting& value);
+// The values whose JSON form is written on its own.
+using JsonValue = OneOf<Settings, Signal, LCSetting>;
+
+// Appends the value's JSON form to `out`.
+void write_json(std::string& out, JsonValue value);
 
 // The JSON form of `settings` handed to `sink` in pieces of about
 // `piece_bytes`, through one reused buffer (as write_text_in_pieces). Returns
@@ -37,5 +40,35 @@ void write_json_string(std::string& out, std::string_view text);
 
 // `value` as a JSON value, as described above.
 void write_json_float(std::string& out, double value);
+
+// Writes a JSON document of another shape than a record's, call by call, in
+// the same forms as write_json: the commas between members and elements are
+// its job. Keys are declared names (letters, digits, '_'), written as they
+// are. Nothing checks that objects and arrays are closed in order.
+class JsonBuilder {
+public:
+    explicit JsonBuilder(std::string& out) : out_(out) {}
+
+    JsonBuilder& begin_object();
+    JsonBuilder& end_object();
+    JsonBuilder& begin_array();
+    JsonBuilder& end_array();
+    JsonBuilder& key(std::string_view name);
+
+    JsonBuilder& null();
+    JsonBuilder& boolean(bool value);
+    JsonBuilder& number(std::uint64_t value);
+    JsonBuilder& number(double value);
+    JsonBuilder& string(std::string_view text);
+    JsonBuilder& record(const LCSetting& value);
+    JsonBuilder& json(std::string_view value);  // a value already in JSON form
+
+private:
+    template <typename Write>
+    JsonBuilder& write(Write&& write);
+
+    std::string& out_;
+    bool separate_ = false;  // a comma goes before the next member or element
+};
 
 }  // namespace protocols

@@ -4,7 +4,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include "protocols/error.hpp"
@@ -21,14 +20,8 @@ struct LCSetting {
     std::uint64_t clk_ticks_per_sample = 0;
     std::uint64_t capacitor_bank_setting = 0;  // 1-based position in the tuning input
 
-    bool operator==(const LCSetting&) const = default;
-
-    static constexpr std::string_view type_name = "LCSetting";
-    static constexpr auto fields =
-        std::make_tuple(field("capacitance", &LCSetting::capacitance),
-                        field("carrier_frequency", &LCSetting::carrier_frequency),
-                        field("clk_ticks_per_sample", &LCSetting::clk_ticks_per_sample),
-                        field("capacitor_bank_setting", &LCSetting::capacitor_bank_setting));
+    PROTOCOLS_RECORD(LCSetting, capacitance, carrier_frequency, clk_ticks_per_sample,
+                     capacitor_bank_setting);
 };
 
 struct Coil {
@@ -48,14 +41,7 @@ struct Coil {
     static Result<Coil> new_(std::string name, std::span<const double> capacitances,
                              double inductance, double max_current, double max_carrier_frequency);
 
-    bool operator==(const Coil&) const = default;
-
-    static constexpr std::string_view type_name = "Coil";
-    static constexpr auto fields =
-        std::make_tuple(field("name", &Coil::name), field("inductance", &Coil::inductance),
-                        field("max_current", &Coil::max_current),
-                        field("max_carrier_frequency", &Coil::max_carrier_frequency),
-                        field("settings", &Coil::settings));
+    PROTOCOLS_RECORD(Coil, name, inductance, max_current, max_carrier_frequency, settings);
 };
 
 }  // namespace protocols

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include "protocols/fields.hpp"
@@ -33,25 +32,11 @@ struct MachineConfig {
     // One default coil, one 330 nF capacitor.
     MachineConfig();
 
-    bool operator==(const MachineConfig&) const = default;
-
-    static constexpr std::string_view type_name = "MachineConfig";
-    static constexpr auto fields = std::make_tuple(
-        field("supply_voltage", &MachineConfig::supply_voltage),
-        field("num_coils", &MachineConfig::num_coils), field("coils", &MachineConfig::coils),
-        field("capacitors", &MachineConfig::capacitors),
-        field("possible_capacitances", &MachineConfig::possible_capacitances),
-        field("num_external_signal_sources", &MachineConfig::num_external_signal_sources),
-        field("smbus_psu_connected", &MachineConfig::smbus_psu_connected),
-        field("num_temperature_sensors", &MachineConfig::num_temperature_sensors),
-        field("num_flow_rate_sensors", &MachineConfig::num_flow_rate_sensors),
-        field("safety_checks_enabled", &MachineConfig::safety_checks_enabled),
-        field("max_intensity_setpoint", &MachineConfig::max_intensity_setpoint),
-        field("max_current", &MachineConfig::max_current),
-        field("max_carrier_frequency", &MachineConfig::max_carrier_frequency),
-        field("max_temperature", &MachineConfig::max_temperature),
-        field("min_flowrate", &MachineConfig::min_flowrate),
-        field("max_power", &MachineConfig::max_power));
+    PROTOCOLS_RECORD(MachineConfig, supply_voltage, num_coils, coils, capacitors,
+                     possible_capacitances, num_external_signal_sources, smbus_psu_connected,
+                     num_temperature_sensors, num_flow_rate_sensors, safety_checks_enabled,
+                     max_intensity_setpoint, max_current, max_carrier_frequency, max_temperature,
+                     min_flowrate, max_power);
 };
 
 }  // namespace protocols

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include "protocols/config.hpp"
@@ -19,12 +18,7 @@ struct SignalSourceSelection {
     std::uint64_t external = 0;  // external source number, never checked
     bool external_selected = false;
 
-    bool operator==(const SignalSourceSelection&) const = default;
-    static constexpr std::string_view type_name = "SignalSourceSelection";
-    static constexpr auto fields =
-        std::make_tuple(field("internal", &SignalSourceSelection::internal),
-                        field("external", &SignalSourceSelection::external),
-                        field("external_selected", &SignalSourceSelection::external_selected));
+    PROTOCOLS_RECORD(SignalSourceSelection, internal, external, external_selected);
 };
 
 struct ChannelSettings {
@@ -35,15 +29,8 @@ struct ChannelSettings {
     std::uint64_t coil_idx = 0;          // position in MachineConfig::coils
     std::uint64_t coil_setting_idx = 0;  // position in that coil's settings
 
-    bool operator==(const ChannelSettings&) const = default;
-    static constexpr std::string_view type_name = "ChannelSettings";
-    static constexpr auto fields =
-        std::make_tuple(field("enabled", &ChannelSettings::enabled),
-                        field("amplitude1_source", &ChannelSettings::amplitude1_source),
-                        field("amplitude2_source", &ChannelSettings::amplitude2_source),
-                        field("modulation_source", &ChannelSettings::modulation_source),
-                        field("coil_idx", &ChannelSettings::coil_idx),
-                        field("coil_setting_idx", &ChannelSettings::coil_setting_idx));
+    PROTOCOLS_RECORD(ChannelSettings, enabled, amplitude1_source, amplitude2_source,
+                     modulation_source, coil_idx, coil_setting_idx);
 };
 
 // The whole protocol. The field order is the protocol file's byte order and
@@ -63,18 +50,9 @@ struct Settings {
     // constant 0.0 signal, channel A enabled.
     Settings();
 
-    bool operator==(const Settings&) const = default;
-    static constexpr std::string_view type_name = "Settings";
-    static constexpr auto fields =
-        std::make_tuple(field("running_on_target_machine", &Settings::running_on_target_machine),
-                        field("machine_config", &Settings::machine_config),
-                        field("intensity", &Settings::intensity),
-                        field("session_duration", &Settings::session_duration),
-                        field("signals", &Settings::signals),
-                        field("channel_a_settings", &Settings::channel_a_settings),
-                        field("channel_b_settings", &Settings::channel_b_settings),
-                        field("monitor_trace_visible", &Settings::monitor_trace_visible),
-                        field("monitor_subsampling_factor", &Settings::monitor_subsampling_factor));
+    PROTOCOLS_RECORD(Settings, running_on_target_machine, machine_config, intensity,
+                     session_duration, signals, channel_a_settings, channel_b_settings,
+                     monitor_trace_visible, monitor_subsampling_factor);
 };
 
 // The signal list of the library default, and what saving puts into an empty list.
@@ -87,8 +65,7 @@ bool read_running_on_target_machine();
 struct Protocol {
     Settings settings;
 
-    static constexpr std::string_view type_name = "Protocol";
-    static constexpr auto fields = std::make_tuple(field("settings", &Protocol::settings));
+    PROTOCOLS_RECORD(Protocol, settings);
 };
 
 }  // namespace protocols

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
-#include <tuple>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -20,10 +19,8 @@ namespace protocols {
 struct ConstantSignalParams {
     double value = 0.0;
 
-    bool operator==(const ConstantSignalParams&) const = default;
-    static constexpr std::string_view type_name = "ConstantSignalParams";
     static constexpr std::string_view variant_name = "Constant";
-    static constexpr auto fields = std::make_tuple(field("value", &ConstantSignalParams::value));
+    PROTOCOLS_RECORD(ConstantSignalParams, value);
 };
 
 struct SineSignalParams {
@@ -32,13 +29,8 @@ struct SineSignalParams {
     double phase = 0.0;
     double depth = 1.0;
 
-    bool operator==(const SineSignalParams&) const = default;
-    static constexpr std::string_view type_name = "SineSignalParams";
     static constexpr std::string_view variant_name = "Sine";
-    static constexpr auto fields = std::make_tuple(field("amplitude", &SineSignalParams::amplitude),
-                                                   field("frequency", &SineSignalParams::frequency),
-                                                   field("phase", &SineSignalParams::phase),
-                                                   field("depth", &SineSignalParams::depth));
+    PROTOCOLS_RECORD(SineSignalParams, amplitude, frequency, phase, depth);
 };
 
 struct RampSignalParams {
@@ -46,24 +38,16 @@ struct RampSignalParams {
     double up_duration = 0.0;
     double down_duration = 0.0;
 
-    bool operator==(const RampSignalParams&) const = default;
-    static constexpr std::string_view type_name = "RampSignalParams";
     static constexpr std::string_view variant_name = "Ramp";
-    static constexpr auto fields =
-        std::make_tuple(field("peak", &RampSignalParams::peak),
-                        field("up_duration", &RampSignalParams::up_duration),
-                        field("down_duration", &RampSignalParams::down_duration));
+    PROTOCOLS_RECORD(RampSignalParams, peak, up_duration, down_duration);
 };
 
 struct MixedSignalParams {
     std::uint64_t a_idx = 0;  // positions in Settings::signals, never checked
     std::uint64_t b_idx = 0;
 
-    bool operator==(const MixedSignalParams&) const = default;
-    static constexpr std::string_view type_name = "MixedSignalParams";
     static constexpr std::string_view variant_name = "MixedSignal";
-    static constexpr auto fields = std::make_tuple(field("a_idx", &MixedSignalParams::a_idx),
-                                                   field("b_idx", &MixedSignalParams::b_idx));
+    PROTOCOLS_RECORD(MixedSignalParams, a_idx, b_idx);
 };
 
 // Leaves the elements that a resize adds uninitialised, where std::allocator
@@ -97,11 +81,8 @@ using Samples = std::vector<std::int16_t, UninitialisedOnResize<std::int16_t>>;
 struct ArbitrarySignalParams {
     Samples samples;  // quantised, each in 0..32767
 
-    bool operator==(const ArbitrarySignalParams&) const = default;
-    static constexpr std::string_view type_name = "ArbitrarySignalParams";
     static constexpr std::string_view variant_name = "Arbitrary";
-    static constexpr auto fields =
-        std::make_tuple(field("samples", &ArbitrarySignalParams::samples));
+    PROTOCOLS_RECORD(ArbitrarySignalParams, samples);
 };
 
 // The alternative's index is the variant index stored in the protocol file.

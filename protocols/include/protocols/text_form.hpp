@@ -6,20 +6,19 @@
 #include <string_view>
 
 #include "protocols/error.hpp"
+#include "protocols/one_of.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols {
 
-// Each write_text appends the value's multi-line text form to `out`; `level`
-// is the indentation level (four spaces each) of the line it starts on. No
-// line break follows the last character.
-void write_text(std::string& out, const Protocol& value, unsigned level);
-void write_text(std::string& out, const Settings& value, unsigned level);
-void write_text(std::string& out, const Coil& value, unsigned level);
-void write_text(std::string& out, const SignalSourceSelection& value, unsigned level);
-void write_text(std::string& out, const Signal& value, unsigned level);
-void write_text(std::string& out, const ArbitrarySignalParams& value, unsigned level);
-void write_text(std::string& out, VESKError value, unsigned level);
+// The values whose text form is written on its own.
+using TextValue = OneOf<Protocol, Settings, Coil, SignalSourceSelection, Signal,
+                        ArbitrarySignalParams, VESKError>;
+
+// Appends the value's multi-line text form to `out`; `level` is the
+// indentation level (four spaces each) of the line it starts on. No line
+// break follows the last character.
+void write_text(std::string& out, TextValue value, unsigned level);
 
 // The float layout: shortest round-trip digits, exponent form at magnitude
 // >= 1e16 or below 1e-4, "-0.0", "NaN", "inf", "-inf".

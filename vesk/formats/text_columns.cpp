@@ -41,19 +41,24 @@ Character character_at(std::string_view text, std::size_t at) {
     return {length, is_wide(protocols::utf8_code_point(p, length)) ? 2u : 1u};
 }
 
-// The longest run of whole characters from the start of `text`, each written
-// as `shown(character)`, that takes at most `columns` columns.
+// The one cutter: `text` with each character written as `shown(character)`,
+// whole if that takes at most `columns` columns, else the longest run of
+// whole characters from its start that leaves a column for "…", and "…".
 template <typename Shown>
-std::string leading_within(std::string_view text, std::size_t columns, Shown shown) {
+std::string cut_shown(std::string_view text, std::size_t columns, Shown shown) {
     std::string out;
     std::size_t used = 0;
+    std::size_t within = 0;  // bytes of `out` that leave room for the ellipsis
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t bytes = character_at(text, at).bytes;
         const std::string piece = shown(text.substr(at, bytes));
-        const std::size_t width = text_columns(piece);
-        if (used + width > columns) break;
+        used += text_columns(piece);
+        if (used > columns) {
+            out.resize(within);
+            return out + std::string(ELLIPSIS);
+        }
         out += piece;
-        used += width;
+        if (used < columns) within = out.size();
         at += bytes;
     }
     return out;
@@ -72,10 +77,8 @@ std::size_t text_columns(std::string_view text) {
 }
 
 std::string cut_to_columns(std::string_view text, std::size_t columns) {
-    if (text_columns(text) <= columns) return std::string(text);
-    const auto as_is = [](std::string_view character) { return std::string(character); };
-    return leading_within(text, columns - std::min<std::size_t>(columns, 1), as_is) +
-           std::string(ELLIPSIS);
+    return cut_shown(text, columns,
+                     [](std::string_view character) { return std::string(character); });
 }
 
 std::string json_string_within(std::string_view text, std::size_t columns) {
@@ -89,8 +92,7 @@ std::string json_string_within(std::string_view text, std::size_t columns) {
         protocols::write_json_string(quoted, character);
         return quoted.substr(1, quoted.size() - 2);
     };
-    const std::size_t room = columns - std::min<std::size_t>(columns, 3);  // quotes, ellipsis
-    return '"' + leading_within(text, room, escaped) + std::string(ELLIPSIS) + '"';
+    return '"' + cut_shown(text, columns - std::min<std::size_t>(columns, 2), escaped) + '"';
 }
 
 }  // namespace vesk

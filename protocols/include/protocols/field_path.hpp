@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace vesk {
+namespace protocols {
 
 class FieldPath {
 public:
@@ -35,4 +35,4 @@ private:
     std::string text_;
 };
 
-}  // namespace vesk
+}  // namespace protocols

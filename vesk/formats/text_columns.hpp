@@ -20,7 +20,7 @@ std::string cut_to_columns(std::string_view text, std::size_t columns);
 
 // `text` as a JSON string (write_json_string), quotes included, cut likewise:
 // the cut form keeps its closing quote and ends in "…" inside it, and never
-// splits an escape. At least `"…"` when cut.
+// splits an escape. At least `"…"` when cut; an empty text is never cut.
 std::string json_string_within(std::string_view text, std::size_t columns);
 
 }  // namespace vesk
