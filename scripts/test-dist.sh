@@ -27,10 +27,11 @@ pip=("$venv/bin/python" -m pip install --quiet)
 unset PYTHONPATH VESK_BIN
 
 if [ "$kind" = wheel ]; then
-    # The commands the tests call; nm only reads the module's symbol table.
+    # The commands the tests call (bash, cmp, cp, head: the sessions
+    # docs/vesk.md shows); nm only reads the module's symbol table.
     tools=$ROOT/build/dist-venvs/tools
     rm -rf "$tools" && mkdir -p "$tools"
-    for command in cat mount umount setpriv nm; do
+    for command in bash cat cmp cp head mount umount setpriv nm; do
         found=$(command -v "$command") && ln -s "$found" "$tools/$command"
     done
     export PATH="$venv/bin:$tools"
