@@ -119,11 +119,13 @@ bool bind(const Signature& signature, InternedNames& interned, PyObject* const* 
 
 }  // namespace
 
+// Calls to bind are qualified: BoundArguments holds std::arrays, so an unqualified
+// call would also find std::bind by argument-dependent lookup (libc++ declares it).
 bool bind_arguments_in_full(const Signature& signature, InternedNames& interned,
                             PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
                             BoundArguments& bound) {
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    return bind(signature, interned, args, nargs, kwnames, args + nargs, bound);
+    return revevu::bind(signature, interned, args, nargs, kwnames, args + nargs, bound);
 }
 
 bool bind_arguments(const Signature& signature, InternedNames& interned, PyObject* args,
@@ -132,7 +134,7 @@ bool bind_arguments(const Signature& signature, InternedNames& interned, PyObjec
     std::vector<PyObject*> positional(static_cast<std::size_t>(nargs));
     for (Py_ssize_t i = 0; i < nargs; ++i) positional[i] = PyTuple_GET_ITEM(args, i);
     if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
-        return bind(signature, interned, positional.data(), nargs, nullptr, nullptr, bound);
+        return revevu::bind(signature, interned, positional.data(), nargs, nullptr, nullptr, bound);
     }
     // Lay the dict out like a fast call: a tuple of names and their values.
     OwnedRef names = OwnedRef::steal(PyTuple_New(PyDict_GET_SIZE(kwargs)));
@@ -146,7 +148,8 @@ bool bind_arguments(const Signature& signature, InternedNames& interned, PyObjec
         PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(values.size()), Py_NewRef(key));
         values.push_back(value);
     }
-    return bind(signature, interned, positional.data(), nargs, names.get(), values.data(), bound);
+    return revevu::bind(signature, interned, positional.data(), nargs, names.get(), values.data(),
+                        bound);
 }
 
 }  // namespace revevu
