@@ -2,6 +2,7 @@
 interpreter, and the shape of its three classes."""
 
 import ctypes
+import importlib
 import inspect
 import re
 import shutil
@@ -254,10 +255,13 @@ class TestPanicException:
 
 
 @pytest.mark.skipif(shutil.which("nm") is None, reason="nm is not installed")
-def test_only_the_initialisation_entry_is_exported():
+@pytest.mark.parametrize("module", ["revevu", "vesk"])
+def test_only_the_initialisation_entry_is_exported(module):
+    # A C++ runtime linked statically would export its operators new and delete.
+    path = importlib.import_module(module).__file__
     symbols = subprocess.run(
-        ["nm", "-D", "--defined-only", revevu.__file__], capture_output=True, text=True, check=True
+        ["nm", "-D", "--defined-only", path], capture_output=True, text=True, check=True
     ).stdout.split()
     # Each line is "<address> <kind> <name>"; keep the names of text/data symbols.
     names = [symbols[i + 2] for i in range(0, len(symbols), 3)]
-    assert names == ["PyInit_revevu"]
+    assert names == [f"PyInit_{module}"]
