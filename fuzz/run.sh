@@ -30,8 +30,12 @@ flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Iprotocols/include "${reader[@
 echo "== building the fuzzer ($(clang++ --version | head -n1))"
 # The core and vesk's report libraries, each file compiled once, on every core.
 rm -rf "$build/objects"
-for folder in protocols/src "${reader[@]}"; do mkdir -p "$build/objects/$folder"; done
-ls protocols/src/*.cpp "${reader[@]/%//*.cpp}" |
+sources=(protocols/src/*.cpp)
+for folder in protocols/src "${reader[@]}"; do
+    mkdir -p "$build/objects/$folder"
+    [ "$folder" = protocols/src ] || sources+=("$folder"/*.cpp)
+done
+printf '%s\n' "${sources[@]}" |
     xargs -P "$(nproc)" -I{} clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c {} \
         -o "$build/objects/{}.o"
 objects=("$build"/objects/protocols/src/*.o "$build"/objects/vesk/*/*.o)
