@@ -9,58 +9,58 @@ namespace vesk {
 namespace {
 
 // Each kind of option is spelled once; the commands differ in what it does.
-constexpr OptionSpec json_option(std::string_view help) {
+constexpr OptionDecl json_option(std::string_view help) {
     return {OptionKind::Json, "--json", "", help};
 }
-constexpr OptionSpec output_option(std::string_view help, bool required) {
+constexpr OptionDecl output_option(std::string_view help, bool required) {
     return {OptionKind::Output, "-o, --output", "PATH", help, required};
 }
 
-constexpr OptionSpec JSON_SHOW = json_option(
+constexpr OptionDecl JSON_SHOW = json_option(
     "print the record as one JSON document instead: the fields under their text-form names, a "
     "signal as an object named by its variant, samples as integer codes, NaN and infinities as "
     "the strings \"NaN\", \"inf\" and \"-inf\"");
-constexpr OptionSpec JSON_SUMMARY = json_option(
+constexpr OptionDecl JSON_SUMMARY = json_option(
     "print the same facts as one JSON document, its signals and channel inputs as lists of flat "
     "rows that a data frame takes as they are");
-constexpr OptionSpec SIGNAL{OptionKind::Signal, "--signal", "N",
+constexpr OptionDecl SIGNAL{OptionKind::Signal, "--signal", "N",
                             "the position of the arbitrary signal to export", true};
-constexpr OptionSpec EXPORT_OUTPUT = output_option(
+constexpr OptionDecl EXPORT_OUTPUT = output_option(
     "write to PATH instead of standard output: a name ending in .csv for CSV, in .npy for the "
     "stored codes as a NumPy int16 array, or \"-\" for standard output (CSV); any other name is "
     "refused",
     false);
-constexpr OptionSpec PLOT_OUTPUT = output_option(
+constexpr OptionDecl PLOT_OUTPUT = output_option(
     "the SVG file to write: a name ending in .svg, or \"-\" for standard output", true);
-constexpr OptionSpec SCRIPT_OUTPUT = output_option(
+constexpr OptionDecl SCRIPT_OUTPUT = output_option(
     "the script to write; a name ending in \".\" or such as \"..py\", whose suffix Python "
     "versions read differently, is refused",
     true);
 
-constexpr OptionSpec SHOW_OPTIONS[] = {JSON_SHOW};
-constexpr OptionSpec SUMMARY_OPTIONS[] = {JSON_SUMMARY};
-constexpr OptionSpec EXPORT_OPTIONS[] = {SIGNAL, EXPORT_OUTPUT};
-constexpr OptionSpec PLOT_OPTIONS[] = {PLOT_OUTPUT};
-constexpr OptionSpec SCRIPT_OPTIONS[] = {SCRIPT_OUTPUT};
+constexpr OptionDecl SHOW_OPTIONS[] = {JSON_SHOW};
+constexpr OptionDecl SUMMARY_OPTIONS[] = {JSON_SUMMARY};
+constexpr OptionDecl EXPORT_OPTIONS[] = {SIGNAL, EXPORT_OUTPUT};
+constexpr OptionDecl PLOT_OPTIONS[] = {PLOT_OUTPUT};
+constexpr OptionDecl SCRIPT_OPTIONS[] = {SCRIPT_OUTPUT};
 
-constexpr ExitSpec INTERNAL{EXIT_INTERNAL,
+constexpr ExitDecl INTERNAL{EXIT_INTERNAL,
                             "internal error: the decoded file does not re-encode to the same "
                             "bytes"};
 
-constexpr ExitSpec SHOW_EXITS[] = {
+constexpr ExitDecl SHOW_EXITS[] = {
     {EXIT_OK, "shown"},
     {EXIT_ERROR,
      "usage error; the file cannot be read or is not a valid protocol file; the "
      "output cannot be written"},
     INTERNAL,
 };
-constexpr ExitSpec CHECK_EXITS[] = {
+constexpr ExitDecl CHECK_EXITS[] = {
     {EXIT_OK, "nothing to report"},
     {EXIT_FINDINGS, "problems reported"},
     SHOW_EXITS[1],
     INTERNAL,
 };
-constexpr ExitSpec EXPORT_EXITS[] = {
+constexpr ExitDecl EXPORT_EXITS[] = {
     {EXIT_OK, "written"},
     {EXIT_ERROR,
      "usage error (an output name it does not take among them); the file cannot be "
@@ -68,7 +68,7 @@ constexpr ExitSpec EXPORT_EXITS[] = {
      "signal; the output cannot be written"},
     INTERNAL,
 };
-constexpr ExitSpec DIFF_EXITS[] = {
+constexpr ExitDecl DIFF_EXITS[] = {
     {EXIT_OK, "the records are identical"},
     {EXIT_FINDINGS, "they differ"},
     {EXIT_ERROR,
@@ -76,12 +76,12 @@ constexpr ExitSpec DIFF_EXITS[] = {
      "cannot be written"},
     INTERNAL,
 };
-constexpr ExitSpec PLOT_EXITS[] = {
+constexpr ExitDecl PLOT_EXITS[] = {
     {EXIT_OK, "written"},
     SHOW_EXITS[1],
     INTERNAL,
 };
-constexpr ExitSpec SCRIPT_EXITS[] = {
+constexpr ExitDecl SCRIPT_EXITS[] = {
     {EXIT_OK, "written"},
     {EXIT_ERROR,
      "usage error; the file cannot be read or is not a valid protocol file; the API "
@@ -89,7 +89,7 @@ constexpr ExitSpec SCRIPT_EXITS[] = {
     INTERNAL,
 };
 
-constexpr CommandSpec COMMANDS[] = {
+constexpr CommandDecl COMMANDS[] = {
     {"show", "FILE [--json]", "print the protocol record in its text form, or as one JSON document",
      R"(Prints the protocol record in FILE in its text form: the same text that str()
 of the Protocol it was saved from shows after "settings: " (there indented by
@@ -163,7 +163,7 @@ sequence of calls produces.)",
      SCRIPT_OPTIONS, SCRIPT_EXITS, run_script},
 };
 
-constexpr ExitSpec EXIT_STATUSES[] = {
+constexpr ExitDecl EXIT_STATUSES[] = {
     {EXIT_OK, "success; for check: nothing to report; for diff: the records are identical"},
     {EXIT_FINDINGS, "check found something to report; for diff: the records differ"},
     {EXIT_ERROR,
@@ -226,7 +226,7 @@ void put_list(std::string& out, std::span<const Row> rows, Term term, Text text)
     }
 }
 
-std::string option_term(const OptionSpec& option) {
+std::string option_term(const OptionDecl& option) {
     std::string term(option.spellings);
     if (!option.value.empty()) {
         term += ' ';
@@ -235,27 +235,27 @@ std::string option_term(const OptionSpec& option) {
     return term;
 }
 
-void put_exits(std::string& out, std::span<const ExitSpec> exits) {
+void put_exits(std::string& out, std::span<const ExitDecl> exits) {
     out += "exit status:\n";
     put_list(
-        out, exits, [](const ExitSpec& e) { return std::to_string(e.status); },
-        [](const ExitSpec& e) { return e.meaning; });
+        out, exits, [](const ExitDecl& e) { return std::to_string(e.status); },
+        [](const ExitDecl& e) { return e.meaning; });
 }
 
 }  // namespace
 
-const OptionSpec* CommandSpec::option(OptionKind kind) const {
-    for (const OptionSpec& spec : options) {
-        if (spec.kind == kind) return &spec;
+const OptionDecl* CommandDecl::option(OptionKind kind) const {
+    for (const OptionDecl& declared : options) {
+        if (declared.kind == kind) return &declared;
     }
     return nullptr;
 }
 
-std::span<const CommandSpec> commands() {
+std::span<const CommandDecl> commands() {
     return COMMANDS;
 }
 
-std::span<const ExitSpec> exit_statuses() {
+std::span<const ExitDecl> exit_statuses() {
     return EXIT_STATUSES;
 }
 
@@ -266,12 +266,12 @@ std::string main_help() {
         "commands:\n";
     put_list(
         out, commands(),
-        [](const CommandSpec& c) {
+        [](const CommandDecl& c) {
             std::string term(c.name);
             term += ' ';
             return term += c.synopsis;
         },
-        [](const CommandSpec& c) { return c.summary; });
+        [](const CommandDecl& c) { return c.summary; });
     out +=
         "\nA file named with -o takes the place of an old one only once it is complete\n"
         "and flushed to disk, and nothing is left behind on failure.\n"
@@ -281,7 +281,7 @@ std::string main_help() {
     return out;
 }
 
-std::string command_help(const CommandSpec& command) {
+std::string command_help(const CommandDecl& command) {
     std::string out = "usage: vesk ";
     for (const std::string_view part :
          {command.name, std::string_view(" "), command.synopsis, std::string_view("\n\n"),
@@ -290,7 +290,7 @@ std::string command_help(const CommandSpec& command) {
     }
     if (!command.options.empty()) {
         out += "options:\n";
-        put_list(out, command.options, option_term, [](const OptionSpec& o) {
+        put_list(out, command.options, option_term, [](const OptionDecl& o) {
             return o.required ? std::string(o.help) + " (required)" : std::string(o.help);
         });
         out += '\n';

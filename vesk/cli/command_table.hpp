@@ -14,7 +14,7 @@ namespace vesk {
 // What an option sets in Args.
 enum class OptionKind { Json, Signal, Output };
 
-struct OptionSpec {
+struct OptionDecl {
     OptionKind kind;
     std::string_view spellings;  // "-o, --output": the short one first
     std::string_view value;      // "PATH", "N", or "" for a flag
@@ -22,31 +22,31 @@ struct OptionSpec {
     bool required = false;
 };
 
-struct ExitSpec {
+struct ExitDecl {
     int status;
     std::string_view meaning;  // one paragraph, wrapped when printed
 };
 
-struct CommandSpec {
+struct CommandDecl {
     std::string_view name;
     std::string_view synopsis;     // after "vesk NAME ": "FILE [--json]"
     std::string_view summary;      // one phrase for `vesk --help`
     std::string_view description;  // paragraphs, as printed
-    std::span<const OptionSpec> options;
-    std::span<const ExitSpec> exits;
+    std::span<const OptionDecl> options;
+    std::span<const ExitDecl> exits;
     int (*run)(const Args&);
     int file_count = 1;  // diff compares two
 
-    const OptionSpec* option(OptionKind kind) const;
+    const OptionDecl* option(OptionKind kind) const;
 };
 
-std::span<const CommandSpec> commands();
+std::span<const CommandDecl> commands();
 
 // The statuses every command shares, for `vesk --help`.
-std::span<const ExitSpec> exit_statuses();
+std::span<const ExitDecl> exit_statuses();
 
 // What `vesk --help` and `vesk NAME --help` print.
 std::string main_help();
-std::string command_help(const CommandSpec& command);
+std::string command_help(const CommandDecl& command);
 
 }  // namespace vesk

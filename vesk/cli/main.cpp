@@ -47,7 +47,7 @@ bool option_value(std::string_view name, int& i, int argc, char** argv, const ch
 // Parses the arguments after the command name, taking the options the
 // command declares. Returns -1 to go on and run the command, or the exit
 // status to end with.
-int parse(const CommandSpec& command, int argc, char** argv, Args& args) {
+int parse(const CommandDecl& command, int argc, char** argv, Args& args) {
     int files = 0;
     bool options_done = false;
     for (int i = 0; i < argc; ++i) {
@@ -87,11 +87,11 @@ int parse(const CommandSpec& command, int argc, char** argv, Args& args) {
     }
     if (files == 0) return usage_error(command.name, "no FILE given");
     if (files < command.file_count) return usage_error(command.name, "two FILEs needed");
-    const OptionSpec* output = command.option(OptionKind::Output);
+    const OptionDecl* output = command.option(OptionKind::Output);
     if (output && output->required && args.output.empty()) {
         return usage_error(command.name, "-o OUTPUT is required");
     }
-    const OptionSpec* signal = command.option(OptionKind::Signal);
+    const OptionDecl* signal = command.option(OptionKind::Signal);
     if (signal && signal->required && !args.signal) {
         return usage_error(command.name, "--signal N is required");
     }
@@ -109,7 +109,7 @@ int run(int argc, char** argv) {
         std::printf("vesk %s\n", VESK_VERSION);
         return EXIT_OK;
     }
-    for (const CommandSpec& command : commands()) {
+    for (const CommandDecl& command : commands()) {
         if (command.name != name) continue;
         Args args;
         const int status = parse(command, argc - 2, argv + 2, args);
