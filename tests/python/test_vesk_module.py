@@ -336,24 +336,31 @@ except vesk.NotReproducible as refusal:
 '''
 
 
+def mypy_errors(snippet: str, folder: Path):
+    """What mypy --strict says of `snippet`, written in `folder`: its errors
+    without their places, and its whole output."""
+    pytest.importorskip("mypy", reason="mypy is not installed (pip install mypy)")
+    (folder / "snippet.py").write_text(snippet)
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir",
+         str(folder / "cache"), "snippet.py"],
+        cwd=folder, capture_output=True, text=True, timeout=300, check=False)
+    output = result.stdout + result.stderr
+    return [line.split(": error: ")[1] for line in result.stdout.splitlines()], output
+
+
 def test_mypy_finds_the_stubs_with_no_configuration(tmp_path):
     """Read-only properties, signals told apart by kind, the exceptions'
     attributes, to_protocol() as a revevu.Protocol: what a type checker
     knows of the module."""
-    pytest.importorskip("mypy", reason="mypy is not installed (pip install mypy)")
-    (tmp_path / "snippet.py").write_text(MYPY_SNIPPET)
-    result = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir",
-         str(tmp_path / "cache"), "snippet.py"],
-        cwd=tmp_path, capture_output=True, text=True, timeout=300, check=False)
-    errors = [line.split(": error: ")[1] for line in result.stdout.splitlines()]
+    errors, output = mypy_errors(MYPY_SNIPPET, tmp_path)
     assert errors == [
         'Property "intensity" defined in "Settings" is read-only  [misc]',
         *(f'Item "{kind}SignalParams" of "ConstantSignalParams | SineSignalParams | '
           'RampSignalParams | MixedSignalParams | ArbitrarySignalParams" has no attribute '
           '"samples"  [union-attr]' for kind in ("Constant", "Sine", "Ramp", "Mixed")),
         '"Protocol" has no attribute "set_intensity"  [attr-defined]',
-    ], result.stdout + result.stderr
+    ], output
     stubs = Path(vesk.__file__).with_name("vesk-stubs")
     assert (stubs / "__init__.pyi").read_text() == Path(vesk.__file__).with_name(
         "vesk.pyi").read_text()

@@ -49,10 +49,10 @@ int run_check(const Args& args) {
     Loaded loaded;
     int status;
     if (!load_protocol(args.file, loaded, status)) return status;
-    const std::vector<std::string> problems = find_problems(loaded.settings);
+    const std::vector<Finding> problems = find_problems(loaded.settings);
     CommandOutput out;
-    for (const std::string& problem : problems) {
-        out.write(args.file + ": " + problem + "\n");
+    for (const Finding& finding : problems) {
+        out.write(args.file + ": " + finding.problem + "\n");
     }
     if (const int written = out.finish(); written != EXIT_OK) return written;
     return problems.empty() ? EXIT_OK : EXIT_FINDINGS;

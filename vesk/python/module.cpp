@@ -9,6 +9,7 @@
 #include "protocol_file.hpp"
 #include "rebuild_binding.hpp"
 #include "record_binding.hpp"
+#include "report_binding.hpp"
 #include "sample_arrays.hpp"
 
 namespace vesk::python {
@@ -73,4 +74,7 @@ NB_MODULE(vesk, module) {
     add_format_error(module);
     nb::class_<ProtocolFile> file_class = bind_protocol_file(module);
     bind_rebuild(module, file_class);
+
+    // check, summary and diff, as the command reports them.
+    bind_reports(module);
 }

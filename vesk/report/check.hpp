@@ -8,7 +8,19 @@
 
 namespace vesk {
 
-// One message per problem, in a fixed order.
-std::vector<std::string> find_problems(const protocols::Settings& settings);
+// One problem of a record.
+struct Finding {
+    // The field it is in, as decoding errors name fields: "intensity",
+    // "channel_a_settings.amplitude2_source.internal",
+    // "signals[0].Arbitrary.samples[5]" (the first stored sample outside).
+    std::string path;
+    // What is wrong, as the command prints it after "FILE: ".
+    std::string problem;
+
+    bool operator==(const Finding&) const = default;
+};
+
+// Every problem, in a fixed order: the limits, the channels, the signals.
+std::vector<Finding> find_problems(const protocols::Settings& settings);
 
 }  // namespace vesk
