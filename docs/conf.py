@@ -58,7 +58,7 @@ autoapi_dirs = [str(installed_stubs())]
 autoapi_file_patterns = ["*.pyi"]
 autoapi_root = "docs/reference"
 autoapi_add_toctree_entry = False
-autoapi_options = ["members", "undoc-members", "show-inheritance", "special-members"]
+autoapi_options = ["members", "undoc-members", "show-inheritance"]
 autoapi_keep_files = False
 autoapi_python_class_content = "both"
 autoapi_member_order = "bysource"
@@ -85,6 +85,8 @@ html_title = f"revevu {release}"
 html_theme_options = {
     "navigation_with_keys": False,
     "show_toc_level": 2,
+    # An example's code takes the whole width.
+    "secondary_sidebar_items": {"docs/gallery/*": []},
 }
 html_static_path = []
 # The site opens at the landing page.
