@@ -1,4 +1,8 @@
-"""Changes one value of a protocol file received from elsewhere: reads it
+"""
+Changing a protocol file received from elsewhere
+================================================
+
+Changes one value of a protocol file received from elsewhere: reads it
 back with the vesk module, looks at its arbitrary signals with NumPy,
 rebuilds it as a revevu Protocol, lowers the intensity, saves the result
 and prints what `vesk diff` finds between the two files.

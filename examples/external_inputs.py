@@ -1,4 +1,8 @@
-"""Channel B driven entirely by the stimulator's external inputs (two
+"""
+A channel driven by the external inputs
+=======================================
+
+Channel B driven entirely by the stimulator's external inputs (two
 amplitude inputs and the modulation input), beside channel A on internal
 signals: a sine carrier at constant modulation.
 

@@ -1,4 +1,8 @@
-"""A mixed signal: a sine carrier and a ramp named by their positions and
+"""
+A mixed signal of a sine and a ramp
+===================================
+
+A mixed signal: a sine carrier and a ramp named by their positions and
 combined by the stimulator, on channel A's first amplitude input; a constant
 level on the second; a slow arbitrary swell as the modulation. Channel B stays
 disabled.

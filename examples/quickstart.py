@@ -1,4 +1,8 @@
-"""Composes a small stimulation protocol with one signal of every kind, routes
+"""
+Quickstart: one signal of every kind
+====================================
+
+Composes a small stimulation protocol with one signal of every kind, routes
 both channels, saves it to quickstart.vesk (or the path given as the first
 argument) and prints it."""
 

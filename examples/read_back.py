@@ -1,4 +1,8 @@
-"""Reads a protocol file back into Python with the vesk module and prints
+"""
+Reading a protocol file back
+============================
+
+Reads a protocol file back into Python with the vesk module and prints
 what drives each channel input, every signal, and the arbitrary signals'
 samples as NumPy sees them. When FILE does not exist yet, the quickstart
 protocol is saved there first, so that there is something to read.

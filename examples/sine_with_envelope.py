@@ -1,4 +1,8 @@
-"""A sine carrier on channel A whose modulation follows an envelope recorded
+"""
+A sine carrier with a recorded envelope
+=======================================
+
+A sine carrier on channel A whose modulation follows an envelope recorded
 elsewhere and kept as a NumPy .npy file: the envelope's values are spread
 evenly over the session, resampled to 5000 per second, checked to lie in
 [0, 1] and added as an arbitrary signal.

@@ -28,10 +28,12 @@ unset PYTHONPATH VESK_BIN
 
 if [ "$kind" = wheel ]; then
     # The commands the tests call (bash, cmp, cp, head: the sessions
-    # docs/vesk.md shows); nm only reads the module's symbol table.
+    # docs/vesk.md shows; man and what it runs, and zsh, for the manual page
+    # and the completions); nm only reads the module's symbol table.
     tools=$ROOT/build/dist-venvs/tools
     rm -rf "$tools" && mkdir -p "$tools"
-    for command in bash cat cmp cp head mount umount setpriv nm; do
+    for command in bash cat cmp cp head mount umount setpriv nm \
+                   man groff nroff troff grotty preconv tbl col sed sh zsh; do
         found=$(command -v "$command") && ln -s "$found" "$tools/$command"
     done
     export PATH="$venv/bin:$tools"

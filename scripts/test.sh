@@ -14,6 +14,10 @@ need_apt=()
 [ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
 command -v cmake >/dev/null || need_apt+=(cmake)
 command -v ninja >/dev/null || need_apt+=(ninja-build)
+# The manual page and completion tests run man, groff and zsh.
+command -v man >/dev/null || need_apt+=(man-db)
+command -v groff >/dev/null || need_apt+=(groff-base)
+command -v zsh >/dev/null || need_apt+=(zsh)
 if [ ${#need_apt[@]} -gt 0 ] && [ -z "${REVEVU_SKIP_CPP:-}" ]; then
     as_root apt-get update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_apt[@]}"

@@ -259,11 +259,21 @@ std::span<const ExitDecl> exit_statuses() {
     return EXIT_STATUSES;
 }
 
+std::vector<std::string_view> OptionDecl::names() const {
+    std::vector<std::string_view> out;
+    std::string_view rest = spellings;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(", ");
+        out.push_back(rest.substr(0, comma));
+        rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 2);
+    }
+    return out;
+}
+
 std::string main_help() {
-    std::string out =
-        "usage: vesk COMMAND [OPTIONS] FILE\n\n"
-        "Reads a .vesk protocol file back and shows or checks what it holds.\n\n"
-        "commands:\n";
+    std::string out = "usage: vesk COMMAND [OPTIONS] FILE\n\n";
+    out += PROGRAM_PURPOSE;
+    out += "\n\ncommands:\n";
     put_list(
         out, commands(),
         [](const CommandDecl& c) {
@@ -272,11 +282,12 @@ std::string main_help() {
             return term += c.synopsis;
         },
         [](const CommandDecl& c) { return c.summary; });
+    out += '\n';
+    out += REPLACEMENT_NOTE;
     out +=
-        "\nA file named with -o takes the place of an old one only once it is complete\n"
-        "and flushed to disk, and nothing is left behind on failure.\n"
-        "\nRun 'vesk COMMAND --help' for more about a command, 'vesk --version' for the\n"
-        "version.\n\n";
+        "\n\nRun 'vesk COMMAND --help' for more about a command, 'vesk --version' for the\n"
+        "version. 'vesk --man-page' prints the manual page and 'vesk --completion SHELL'\n"
+        "the completion script for bash or zsh; pip installs both beside vesk.\n\n";
     put_exits(out, exit_statuses());
     return out;
 }

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "commands.hpp"
 
@@ -20,6 +21,11 @@ struct OptionDecl {
     std::string_view value;      // "PATH", "N", or "" for a flag
     std::string_view help;       // one paragraph, wrapped when printed
     bool required = false;
+
+    // Each spelling alone: "-o", then "--output".
+    std::vector<std::string_view> names() const;
+    // Whether the value names a file (the completions offer files for it).
+    bool takes_path() const { return value == "PATH"; }
 };
 
 struct ExitDecl {
@@ -44,6 +50,14 @@ std::span<const CommandDecl> commands();
 
 // The statuses every command shares, for `vesk --help`.
 std::span<const ExitDecl> exit_statuses();
+
+// What the program does, and how it replaces a file named with -o: the
+// opening and closing of `vesk --help` and of the manual page.
+inline constexpr std::string_view PROGRAM_PURPOSE =
+    "Reads a .vesk protocol file back and shows or checks what it holds.";
+inline constexpr std::string_view REPLACEMENT_NOTE =
+    "A file named with -o takes the place of an old one only once it is complete\n"
+    "and flushed to disk, and nothing is left behind on failure.";
 
 // What `vesk --help` and `vesk NAME --help` print.
 std::string main_help();

@@ -3,11 +3,15 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "command_table.hpp"
 #include "exit_signals.hpp"
 #include "load.hpp"
+#include "manual_page.hpp"
+#include "shell_completion.hpp"
 
 namespace vesk {
 namespace {
@@ -107,6 +111,17 @@ int run(int argc, char** argv) {
     }
     if (name == "--version") {
         std::printf("vesk %s\n", VESK_VERSION);
+        return EXIT_OK;
+    }
+    if (name == "--man-page") {
+        std::fputs(manual_page(VESK_VERSION).c_str(), stdout);
+        return EXIT_OK;
+    }
+    if (name == "--completion") {
+        const std::optional<std::string> script =
+            argc == 3 ? completion_script(argv[2]) : std::nullopt;
+        if (!script) return usage_error({}, "--completion needs a shell: bash or zsh");
+        std::fputs(script->c_str(), stdout);
         return EXIT_OK;
     }
     for (const CommandDecl& command : commands()) {
