@@ -13,7 +13,7 @@ import subprocess
 import pytest
 from test_docs_vesk import ROOT, make_inputs
 
-PAGES = ["README.md", "docs/tutorial.md"]
+PAGES = ["README.md", "docs/tutorial.md", "docs/api.md"]
 FLAGS = doctest.ELLIPSIS
 
 
