@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "format_error.hpp"
+#include "plot_binding.hpp"
 #include "protocol_file.hpp"
 #include "rebuild_binding.hpp"
 #include "record_binding.hpp"
@@ -73,4 +74,5 @@ NB_MODULE(vesk, module) {
     add_format_error(module);
     nb::class_<ProtocolFile> file_class = bind_protocol_file(module);
     bind_rebuild(module, file_class);
+    bind_plot(file_class);
 }
