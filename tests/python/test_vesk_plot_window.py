@@ -4,6 +4,7 @@ matplotlib drawing of those series (ProtocolFile.plot)."""
 
 import math
 import re
+import struct
 import sys
 import xml.etree.ElementTree as ET
 
@@ -13,7 +14,7 @@ import vesk
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from revevu import Channel, Coil, Protocol
-from vesk_tool import run_vesk, saved
+from vesk_tool import DURATION, patched, run_vesk, saved
 
 NS = "{http://www.w3.org/2000/svg}"
 RATE = 5000.0
@@ -234,3 +235,19 @@ def test_plot_without_matplotlib_says_how_to_install_it(minute_file, monkeypatch
     monkeypatch.setitem(sys.modules, "matplotlib", None)  # import matplotlib fails
     with pytest.raises(ImportError, match=re.escape('pip install "revevu[plot]"')):
         vesk.load(minute_file).plot()
+
+
+@pytest.mark.parametrize("start, end", [(1e299, 2e299), (0.0, 1e-3), (None, None)])
+def test_a_window_of_a_huge_axis_is_drawn(start, end, tmp_path):
+    """Sample positions past any integer: the window shows none of the samples."""
+    p = Protocol()
+    p.set_session_duration(0.01)
+    p.set_modulation_source(Channel.A, p.add_arbitrary_signal(np.linspace(0.0, 1.0, 50)))
+    path = patched(saved(p, tmp_path), DURATION, struct.pack("<d", 1e300))
+    out = tmp_path / "out.svg"
+    args = ["--start", repr(start), "--end", repr(end)] if start is not None else []
+    assert run_vesk("plot", path, "-o", out, *args).returncode == 0
+    row = modulation_row(vesk.load(path), start, end)
+    assert row["kind"] == ("samples" if end == 1e-3 else "envelope")
+    shown = len(row.get("values", row.get("low")))
+    assert shown == {1e-3: 5, 2e299: 0}.get(end, 1)  # the whole axis: all 50 in one column

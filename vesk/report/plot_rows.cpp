@@ -36,6 +36,12 @@ std::uint64_t session_samples(const Settings& s) {
     return s.session_duration > 0.0 ? sample_count(s.session_duration) : 0;
 }
 
+// A sample position as a count, at most `count`: a window of a huge axis has
+// positions past any integer.
+std::size_t position_within(double position, std::size_t count) {
+    return position < static_cast<double>(count) ? static_cast<std::size_t>(position) : count;
+}
+
 class Rows {
 public:
     Rows(const Settings& settings, const PlotWindow& window) : s_(settings), window_(window) {}
@@ -88,9 +94,9 @@ private:
         // The samples the window overlaps; for the whole axis every one, so
         // that the stored range covers those past the session's end too.
         const double from = window_.start * config::SAMPLING_RATE;
-        const auto first = std::min(count, static_cast<std::size_t>(std::floor(from)));
-        const auto last = std::clamp(
-            static_cast<std::size_t>(std::ceil(window_.end * config::SAMPLING_RATE)), first, count);
+        const std::size_t first = position_within(std::floor(from), count);
+        const std::size_t last =
+            std::max(first, position_within(std::ceil(window_.end * config::SAMPLING_RATE), count));
         const std::span<const std::int16_t> all(params.samples);
         const std::span<const std::int16_t> shown = all.subspan(first, last - first);
         const double per_column = window_.seconds() * config::SAMPLING_RATE / PLOT_COLUMNS;
