@@ -122,19 +122,22 @@ def modulation_row(loaded, start=None, end=None):
 # window shows each of them: NumPy over the same slices.
 @settings(max_examples=80, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(
-    codes=st.lists(st.integers(0, 32767), min_size=250, max_size=6000),
+    seed=st.integers(0, 2**32 - 1),
+    steps=st.integers(1, 80),
     first=st.floats(0.0, 1.0),
+    fraction=st.floats(0.0, 1.0, exclude_max=True),
     length=st.floats(0.0, 1.0),
 )
-def test_a_windows_series_are_its_samples(codes, first, length, tmp_path):
-    count = len(codes) - len(codes) % 250  # a duration of whole 50 ms
-    samples = np.array(codes[:count], dtype=np.int16)
+def test_a_windows_series_are_its_samples(seed, steps, first, fraction, length, tmp_path):
+    count = 250 * steps  # a duration of whole 50 ms
+    samples = np.random.default_rng(seed).integers(0, 32768, count).astype(np.int16)
     path = arbitrary_file(tmp_path, samples / 32767.0, enable_b=False)
     loaded = vesk.load(path)
     assert np.array_equal(loaded.settings.signals[0].samples, samples)
-    duration = count / RATE
-    start = first * (duration - 1e-3)
-    end = min(duration, start + 1e-3 + length * (duration - start))
+    # From within a sample, up to anywhere after it.
+    position = int(first * (count - 2))
+    start = (position + fraction) / RATE
+    end = min(count / RATE, start + (1 + length * (count - position - 1)) / RATE)
     row = modulation_row(loaded, start, end)
     edges, from_sample = row["edges"], math.floor(start * RATE)
     if (end - start) * RATE <= COLUMNS:
