@@ -5,6 +5,7 @@ matplotlib drawing of those series (ProtocolFile.plot)."""
 import math
 import re
 import struct
+import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
@@ -254,3 +255,32 @@ def test_a_window_of_a_huge_axis_is_drawn(start, end, tmp_path):
     assert row["kind"] == ("samples" if end == 1e-3 else "envelope")
     shown = len(row.get("values", row.get("low")))
     assert shown == {1e-3: 5, 2e299: 0}.get(end, 1)  # the whole axis: all 50 in one column
+
+
+MYPY_SNIPPET = '''
+import matplotlib.axes
+import vesk
+
+loaded = vesk.load("p.vesk")
+text: str = loaded.svg(60.0, end=120.0)
+ax: matplotlib.axes.Axes = loaded.plot(start=1.0)
+loaded.plot(ax=ax, end=2.0).set_title("protocol")
+loaded.svg(start="60")
+number: int = loaded.plot()
+'''
+
+
+def test_the_stubs_type_the_picture_methods(tmp_path):
+    pytest.importorskip("mypy", reason="mypy is not installed (pip install mypy)")
+    pytest.importorskip("matplotlib")
+    (tmp_path / "snippet.py").write_text(MYPY_SNIPPET)
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir",
+         str(tmp_path / "cache"), "snippet.py"],
+        cwd=tmp_path, capture_output=True, text=True, timeout=300, check=False)
+    errors = [line.split(": error: ")[1].split("  [")[0] for line in result.stdout.splitlines()]
+    assert errors == [
+        'Argument "start" to "svg" of "ProtocolFile" has incompatible type "str"; '
+        'expected "float | None"',
+        'Incompatible types in assignment (expression has type "Axes", variable has type "int")',
+    ], result.stdout + result.stderr
