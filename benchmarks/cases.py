@@ -468,6 +468,37 @@ def case_vesk_to_protocol(repeat: int) -> dict:
     )
 
 
+def case_vesk_window(repeat: int) -> dict:
+    """svg() of a loaded 1800 s file whose six inputs each show their own
+    9M-sample signal: a window of one minute (60 to 120 s) against the whole
+    session, and one of a second, whose samples cost next to nothing: what is
+    left is the SVG text of six 930-column bands, which every window writes."""
+    import vesk  # noqa: PLC0415
+    from revevu import Channel, Coil  # noqa: PLC0415
+
+    samples = normalised_samples(LONGEST_SAMPLES, "contiguous")
+    protocol = protocol_for(LONGEST_SAMPLES)
+    for shift in range(6):
+        protocol.add_arbitrary_signal(np.roll(samples, 1000 * shift))
+    for position, coil in enumerate([Coil.A1, Coil.A2, Coil.B1, Coil.B2]):
+        protocol.set_amplitude_source(coil, position)
+    protocol.enable_channel(Channel.B)
+    protocol.set_modulation_source(Channel.A, 4)
+    protocol.set_modulation_source(Channel.B, 5)
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        path = os.path.join(folder, "six.vesk")
+        protocol.save(path)
+        loaded = vesk.load(path)
+    return time_alternating(
+        {
+            "whole": (lambda: None, lambda _: loaded.svg()),
+            "minute": (lambda: None, lambda _: loaded.svg(60.0, 120.0)),
+            "second": (lambda: None, lambda _: loaded.svg(60.0, 61.0)),
+        },
+        repeat,
+    )
+
+
 CASES: dict[str, Callable[[int], dict]] = {
     "arbitrary_contiguous": lambda repeat: case_arbitrary("contiguous", repeat),
     "arbitrary_strided": lambda repeat: case_arbitrary("strided", repeat),
@@ -484,6 +515,7 @@ CASES: dict[str, Callable[[int], dict]] = {
     "vesk_load": case_vesk_load,
     "vesk_load_memory": lambda _: case_vesk_load_memory(),
     "vesk_to_protocol": case_vesk_to_protocol,
+    "vesk_window": case_vesk_window,
 }
 
 

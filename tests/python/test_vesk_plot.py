@@ -93,7 +93,7 @@ def test_golden_plot_of_the_quickstart(example_files, tmp_path):
             ["amplitude 2 (Coil.A2)", "signal 0 (Constant)", "1", "0", "Constant value 0.5"],
             ["level"],
         ),
-        ("a", ["modulation (Channel.A)", "signal 5 (Arbitrary)", *arbitrary], ["envelope"]),
+        ("a", ["modulation (Channel.A)", "signal 5 (Arbitrary)", *arbitrary], ["samples"]),
         ("b", ["amplitude 1 (Coil.B1)", "external source 2", "external source 2"], ["external"]),
         (
             "b",
@@ -104,7 +104,7 @@ def test_golden_plot_of_the_quickstart(example_files, tmp_path):
             ],
             ["band"],
         ),
-        ("b", ["modulation (Channel.B)", "signal 5 (Arbitrary)", *arbitrary], ["envelope"]),
+        ("b", ["modulation (Channel.B)", "signal 5 (Arbitrary)", *arbitrary], ["samples"]),
     ]
     ticks = [e.text for e in root.iter(NS + "text") if e.get("class") == "tick"]
     assert ticks == ["0", *(f"0.0{i:02d}" for i in range(5, 55, 5)), "time (s)"]

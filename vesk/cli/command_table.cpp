@@ -40,7 +40,13 @@ constexpr OptionDecl SCRIPT_OUTPUT = output_option(
 constexpr OptionDecl SHOW_OPTIONS[] = {JSON_SHOW};
 constexpr OptionDecl SUMMARY_OPTIONS[] = {JSON_SUMMARY};
 constexpr OptionDecl EXPORT_OPTIONS[] = {SIGNAL, EXPORT_OUTPUT};
-constexpr OptionDecl PLOT_OPTIONS[] = {PLOT_OUTPUT};
+constexpr OptionDecl PLOT_START{OptionKind::Start, "--start", "S",
+                                "draw from S seconds into the session on (default 0)"};
+constexpr OptionDecl PLOT_END{OptionKind::End, "--end", "E",
+                              "draw up to E seconds, E itself left out (default: the session's "
+                              "end); S and E are 0 or more, S before E, E at most the session's "
+                              "duration"};
+constexpr OptionDecl PLOT_OPTIONS[] = {PLOT_OUTPUT, PLOT_START, PLOT_END};
 constexpr OptionDecl SCRIPT_OPTIONS[] = {SCRIPT_OUTPUT};
 
 constexpr ExitDecl INTERNAL{EXIT_INTERNAL,
@@ -78,7 +84,9 @@ constexpr ExitDecl DIFF_EXITS[] = {
 };
 constexpr ExitDecl PLOT_EXITS[] = {
     {EXIT_OK, "written"},
-    SHOW_EXITS[1],
+    {EXIT_ERROR,
+     "usage error (a window it cannot draw among them); the file cannot be read or is not a "
+     "valid protocol file; the output cannot be written"},
     INTERNAL,
 };
 constexpr ExitDecl SCRIPT_EXITS[] = {
@@ -141,14 +149,16 @@ difference.)",
      DIFF_EXITS,
      run_diff,
      2},
-    {"plot", "FILE -o OUT.svg",
-     "draw the whole session, one row per channel input, as a self-contained SVG picture",
-     R"(Draws the whole session in FILE on one time axis in seconds, as one
-self-contained SVG picture (no scripts, no external references): a row for
-each of the six channel inputs (amplitude 1, amplitude 2 and modulation of
-channels A and B), a disabled channel in grey. Arbitrary signals are drawn as
-the lowest and highest stored value in each pixel column; the other kinds as
-labelled bands.)",
+    {"plot", "FILE -o OUT.svg [--start S] [--end E]",
+     "draw the session, or a window of it, one row per channel input, as a self-contained SVG "
+     "picture",
+     R"(Draws the session in FILE, or the window from S to E seconds, on one time
+axis in seconds, as one self-contained SVG picture (no scripts, no external
+references): a row for each of the six channel inputs (amplitude 1,
+amplitude 2 and modulation of channels A and B), a disabled channel in grey.
+Arbitrary signals are drawn as the lowest and highest stored value in each
+of the 930 pixel columns, or sample by sample when the window holds no more
+samples than that (0.186 s); the other kinds as labelled bands.)",
      PLOT_OPTIONS, PLOT_EXITS, run_plot},
     {"script", "FILE -o OUT.py",
      "write a Python script that rebuilds the protocol through the revevu API, samples in "

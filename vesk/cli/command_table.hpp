@@ -13,7 +13,7 @@
 namespace vesk {
 
 // What an option sets in Args.
-enum class OptionKind { Json, Signal, Output };
+enum class OptionKind { Json, Signal, Output, Start, End };
 
 struct OptionDecl {
     OptionKind kind;

@@ -13,6 +13,7 @@ struct Args {
     std::optional<std::uint64_t> signal;  // export: --signal N
     std::string output;  // export, plot, script: -o PATH; empty or "-" for standard output
     bool json = false;   // show, summary: --json
+    std::optional<double> start, end;  // plot: --start S, --end E, in seconds
 };
 
 int run_show(const Args& args);

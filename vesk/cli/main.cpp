@@ -27,7 +27,8 @@ int usage_error(std::string_view command, const std::string& message) {
     return EXIT_ERROR;
 }
 
-bool parse_index(std::string_view text, std::uint64_t& out) {
+template <typename Number>
+bool parse_number(std::string_view text, Number& out) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
     return error == std::errc() && end == text.data() + text.size();
 }
@@ -46,6 +47,15 @@ bool option_value(std::string_view name, int& i, int argc, char** argv, const ch
         return true;
     }
     return false;
+}
+
+// The --start or --end that `arg` is spelled as, among the command's options.
+const OptionDecl* window_option(const CommandDecl& command, std::string_view arg) {
+    for (const OptionKind kind : {OptionKind::Start, OptionKind::End}) {
+        const OptionDecl* declared = command.option(kind);
+        if (declared && arg.starts_with(declared->spellings)) return declared;
+    }
+    return nullptr;
 }
 
 // Parses the arguments after the command name, taking the options the
@@ -68,10 +78,18 @@ int parse(const CommandDecl& command, int argc, char** argv, Args& args) {
         } else if (option && command.option(OptionKind::Signal) &&
                    option_value("--signal", i, argc, argv, value)) {
             std::uint64_t n;
-            if (value == nullptr || !parse_index(value, n)) {
+            if (value == nullptr || !parse_number(value, n)) {
                 return usage_error(command.name, "--signal needs a signal position (0, 1, ...)");
             }
             args.signal = n;
+        } else if (const OptionDecl* bound = window_option(command, arg);
+                   option && bound && option_value(bound->spellings, i, argc, argv, value)) {
+            double seconds;
+            if (value == nullptr || !parse_number(value, seconds)) {
+                return usage_error(command.name,
+                                   std::string(bound->spellings) + " needs a number of seconds");
+            }
+            (bound->kind == OptionKind::Start ? args.start : args.end) = seconds;
         } else if (option && command.option(OptionKind::Output) &&
                    (option_value("-o", i, argc, argv, value) ||
                     option_value("--output", i, argc, argv, value))) {

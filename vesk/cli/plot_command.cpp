@@ -1,5 +1,7 @@
-// vesk plot: the whole session as one SVG picture.
+// vesk plot: the session, or a window of it, as one SVG picture.
+#include <cstdio>
 #include <string_view>
+#include <variant>
 
 #include "command_output.hpp"
 #include "commands.hpp"
@@ -29,7 +31,13 @@ int run_plot(const Args& args) {
                          args.file, loaded, status)) {
         return status;
     }
-    const std::string picture = plot_svg(loaded.settings, base_name(args.file));
+    const auto window = plot_window(loaded.settings, args.start, args.end);
+    if (const auto* refusal = std::get_if<std::string>(&window)) {
+        std::fprintf(stderr, "vesk: %s: %s\n", args.file.c_str(), refusal->c_str());
+        return EXIT_ERROR;
+    }
+    const std::string picture =
+        plot_svg(loaded.settings, base_name(args.file), std::get<PlotWindow>(window));
     return write_output(args.output,
                         [&picture](const protocols::TextSink& write) { write(picture); });
 }

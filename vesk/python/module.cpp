@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "format_error.hpp"
+#include "plot_binding.hpp"
 #include "protocol_file.hpp"
 #include "rebuild_binding.hpp"
 #include "record_binding.hpp"
@@ -74,6 +75,7 @@ NB_MODULE(vesk, module) {
     add_format_error(module);
     nb::class_<ProtocolFile> file_class = bind_protocol_file(module);
     bind_rebuild(module, file_class);
+    bind_plot(file_class);
 
     // check, summary and diff, as the command reports them.
     bind_reports(module);

@@ -13,7 +13,6 @@
 #include "describe.hpp"
 #include "format_error.hpp"
 #include "lock_release.hpp"
-#include "plot.hpp"
 #include "protocols/decoder.hpp"
 #include "protocols/encoder.hpp"
 #include "read_and_decode.hpp"
@@ -102,25 +101,13 @@ nb::class_<ProtocolFile> bind_protocol_file(nb::module_& module) {
             "name", [](const ProtocolFile& file) { return decoded_file_name(file.name); },
             "The file's name (the last part of the path given to load), or the name given "
             "to loads.")
-        .def("__repr__",
-             [](const ProtocolFile& file) {
-                 const protocols::Settings& s = file.settings;
-                 return nb::steal<nb::str>(PyUnicode_FromFormat(
-                     "<ProtocolFile %R: %s s, intensity %s, %s>",
-                     decoded_file_name(file.name).ptr(), float_text(s.session_duration).c_str(),
-                     float_text(s.intensity).c_str(), plural(s.signals.size(), "signal").c_str()));
-             })
-        .def(
-            "_repr_svg_",
-            [](const ProtocolFile& file) {
-                std::string svg;
-                {
-                    nb::gil_scoped_release released;
-                    svg = plot_svg(file.settings, file.name);
-                }
-                return svg;
-            },
-            "The picture `vesk plot` draws of this file, as SVG text (notebooks show it).");
+        .def("__repr__", [](const ProtocolFile& file) {
+            const protocols::Settings& s = file.settings;
+            return nb::steal<nb::str>(PyUnicode_FromFormat(
+                "<ProtocolFile %R: %s s, intensity %s, %s>", decoded_file_name(file.name).ptr(),
+                float_text(s.session_duration).c_str(), float_text(s.intensity).c_str(),
+                plural(s.signals.size(), "signal").c_str()));
+        });
 
     // As a value: equal when the records are (floats by their bits), whatever
     // the names; pickled as the file's bytes, which unpickling decodes as

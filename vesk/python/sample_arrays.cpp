@@ -41,10 +41,8 @@ void fill_in_two(std::size_t count, Fill fill) {
 // it is long.
 template <typename Fill>
 nb::object new_filled_array(std::size_t count, Fill fill) {
-    using Filled = nb::ndarray<double, nb::ndim<1>, nb::c_contig>;
-    nb::object array =
-        nb::module_::import_("numpy").attr("empty")(count, nb::arg("dtype") = "float64");
-    double* values = nb::cast<Filled>(array).data();
+    double* values = nullptr;
+    nb::object array = empty_float64_array(count, values);
     run_released_if_long(count, [&] {
         fill_in_two(count, [&](std::size_t first, std::size_t last) { fill(values, first, last); });
     });
@@ -52,6 +50,14 @@ nb::object new_filled_array(std::size_t count, Fill fill) {
 }
 
 }  // namespace
+
+nb::object empty_float64_array(std::size_t count, double*& values) {
+    using Filled = nb::ndarray<double, nb::ndim<1>, nb::c_contig>;
+    nb::object array =
+        nb::module_::import_("numpy").attr("empty")(count, nb::arg("dtype") = "float64");
+    values = nb::cast<Filled>(array).data();
+    return array;
+}
 
 // The pass lives in vesk_rebuild, which is built for speed; this module is
 // built for size.

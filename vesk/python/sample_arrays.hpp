@@ -19,6 +19,10 @@ nb::object normalised_samples(const protocols::Samples& codes);
 // array.
 nb::object sample_times(std::size_t count);
 
+// A new float64 array of `count` values, not yet filled, that NumPy owns;
+// `values` points at them.
+nb::object empty_float64_array(std::size_t count, double*& values);
+
 // values() and times() on the arbitrary signal's class, bound before.
 void add_sample_methods(nb::module_& module);
 

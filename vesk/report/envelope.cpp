@@ -27,7 +27,7 @@ Extremes extremes(const std::int16_t* first, const std::int16_t* last) {
 }  // namespace
 
 Envelope column_envelope(std::span<const std::int16_t> samples, double samples_per_column,
-                         std::size_t columns) {
+                         std::size_t columns, double offset) {
     Envelope envelope;
     const std::size_t n = samples.size();
     if (n == 0) return envelope;
@@ -38,9 +38,9 @@ Envelope column_envelope(std::span<const std::int16_t> samples, double samples_p
     Extremes all = {samples[0], samples[0]};
     std::size_t reached = 0;  // samples seen so far
     for (std::size_t c = 0; c < columns; ++c) {
-        const double start = std::floor(static_cast<double>(c) * step);
+        const double start = std::floor(offset + static_cast<double>(c) * step);
         if (!(start < static_cast<double>(n))) break;
-        const double end = std::ceil(static_cast<double>(c + 1) * step);
+        const double end = std::ceil(offset + static_cast<double>(c + 1) * step);
         const auto first = static_cast<std::size_t>(start);
         const std::size_t last =
             std::max(first + 1, static_cast<std::size_t>(std::min(end, static_cast<double>(n))));

@@ -20,8 +20,10 @@ struct Envelope {
 };
 
 // Sample i covers [i, i + 1) in units of sample periods; column c covers
-// [c, c + 1) * samples_per_column. One pass over the samples.
+// offset + [c, c + 1) * samples_per_column, `offset` being where the first
+// column starts within samples[0] (0 <= offset < 1 for a window cut to the
+// samples it overlaps). One pass over the samples.
 Envelope column_envelope(std::span<const std::int16_t> samples, double samples_per_column,
-                         std::size_t columns);
+                         std::size_t columns, double offset = 0.0);
 
 }  // namespace vesk

@@ -1,21 +1,18 @@
-// vesk plot: the whole session as one self-contained SVG picture, one row per
-// channel input on a common time axis.
+// vesk plot: the session, or a window of it, as one self-contained SVG
+// picture, one row per channel input on a common time axis.
 #include "plot.hpp"
 
 #include <algorithm>
-#include <cerrno>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <span>
-#include <type_traits>
 #include <variant>
 
 #include "describe.hpp"
-#include "envelope.hpp"
+#include "plot_rows.hpp"
 #include "protocols/config.hpp"
-#include "protocols/fields.hpp"
 #include "protocols/signals.hpp"
 #include "svg_document.hpp"
 #include "text_columns.hpp"
@@ -28,14 +25,14 @@ namespace {
 
 // The picture's geometry, in pixels. Its size never depends on the file.
 constexpr int WIDTH = 1200;
-constexpr int LEFT = 230;     // the row labels' room; the plot area starts here
-constexpr int COLUMNS = 930;  // the plot area's width: one envelope column per pixel
-constexpr int TOP = 78;       // the title's room
-constexpr int HEADING = 36;   // a channel's heading line
-constexpr int ROW = 56;       // a row's plot area
-constexpr int INSET = 4;      // from its edges to the lines of 0 and 1
-constexpr int GAP = 20;       // between rows, room for a row's detail line
-constexpr int AXIS = 40;      // the time axis below the rows
+constexpr int LEFT = 230;  // the row labels' room; the plot area starts here
+constexpr int COLUMNS = static_cast<int>(PLOT_COLUMNS);
+constexpr int TOP = 78;      // the title's room
+constexpr int HEADING = 36;  // a channel's heading line
+constexpr int ROW = 56;      // a row's plot area
+constexpr int INSET = 4;     // from its edges to the lines of 0 and 1
+constexpr int GAP = 20;      // between rows, room for a row's detail line
+constexpr int AXIS = 40;     // the time axis below the rows
 constexpr int FOOTNOTE = 40;
 constexpr int CHANNEL = HEADING + 3 * (ROW + GAP);
 constexpr int HEIGHT = TOP + 2 * CHANNEL + AXIS + FOOTNOTE;
@@ -63,16 +60,18 @@ text{font-family:"DejaVu Sans","Liberation Sans",Arial,sans-serif;font-size:12px
 .grid{fill:none;stroke:#e5e7eb}
 .axis{fill:none;stroke:#6b7280}
 .envelope{stroke-width:1;stroke-linejoin:round}
+.samples{fill:none;stroke-width:1.5;stroke-linejoin:round}
+.dots{fill:none;stroke-width:5;stroke-linecap:round}
 .level{fill:none;stroke-width:2}
 .clipped{stroke-dasharray:8 4}
 .a .envelope{fill:#bfdbfe;stroke:#1d4ed8}
-.a .level{stroke:#1d4ed8}
+.a .level,.a .samples,.a .dots{stroke:#1d4ed8}
 .a .band{fill:#dbeafe;stroke:#93c5fd}
 .b .envelope{fill:#fde68a;stroke:#b45309}
-.b .level{stroke:#b45309}
+.b .level,.b .samples,.b .dots{stroke:#b45309}
 .b .band{fill:#fef3c7;stroke:#fcd34d}
 .off .envelope{fill:#e5e7eb;stroke:#9ca3af}
-.off .level{stroke:#9ca3af}
+.off .level,.off .samples,.off .dots{stroke:#9ca3af}
 .off .band{fill:#f3f4f6;stroke:#d1d5db}
 .off text{fill:#6b7280}
 .external{fill:url(#hatch);stroke:#94a3b8}
@@ -87,12 +86,15 @@ constexpr std::string_view DEFS =
     R"svg(patternTransform="rotate(45)"><rect width="8" height="8" fill="#f1f5f9"/>)svg"
     R"svg(<path d="M0 0V8" stroke="#cbd5e1" stroke-width="3"/></pattern></defs>)svg";
 
-constexpr std::string_view FOOTNOTES[] = {
+constexpr std::string_view ENVELOPE_FOOTNOTE =
     "Arbitrary signals: the lowest and highest stored value in each pixel column, on a 0..1 "
-    "scale (stored / 32767).",
+    "scale (stored / 32767).";
+constexpr std::string_view SAMPLES_FOOTNOTE =
+    "Arbitrary signals: each stored value across its sample period (1/5000 s), on a 0..1 "
+    "scale (stored / 32767).";
+constexpr std::string_view OTHERS_FOOTNOTE =
     "Sine, ramp and mixed signals: their stored parameters; the file defines no waveform for "
-    "them.",
-};
+    "them.";
 
 // Tick positions on the time axis: a step of 1, 2 or 5 times a power of ten,
 // five to eleven ticks. The step is kept as its digit and exponent and as a
@@ -128,7 +130,7 @@ Ticks ticks_for(double seconds) {
 // k * 10^exponent seconds, written from its digits so that labels below the
 // least double are exact too: fixed decimals for exponents -6..6 ("0.015",
 // "200"), else as %g writes it ("1.5e-324", "2e+307").
-std::string tick_label(int k, int exponent) {
+std::string tick_label(std::int64_t k, int exponent) {
     if (k == 0) return "0";
     const std::string digits = std::to_string(k);
     if (exponent >= 0 && exponent <= 6) return digits + std::string(exponent, '0');
@@ -149,21 +151,6 @@ std::string tick_label(int k, int exponent) {
     return label + text;
 }
 
-// The time axis: the session's duration, or for a file whose duration is no
-// usable length, the longest arbitrary signal's, else one second.
-double axis_seconds(const Settings& s) {
-    if (std::isfinite(s.session_duration) && s.session_duration > 0.0) {
-        return s.session_duration;
-    }
-    std::size_t longest = 0;
-    for (const Signal& signal : s.signals) {
-        if (const auto* arbitrary = std::get_if<ArbitrarySignalParams>(&signal)) {
-            longest = std::max(longest, arbitrary->samples.size());
-        }
-    }
-    return longest != 0 ? static_cast<double>(longest) / config::SAMPLING_RATE : 1.0;
-}
-
 // "name.vesk — 60.0 s, intensity 0.4", the file's name cut to fit `columns`.
 std::string title_text(const Settings& s, std::string_view file_name, std::size_t columns) {
     const std::string rest = " \xE2\x80\x94 " +  // an em dash
@@ -176,30 +163,39 @@ std::uint64_t session_samples(const Settings& s) {
     return s.session_duration > 0.0 ? sample_count(s.session_duration) : 0;
 }
 
-// Lays the session out on an SvgDocument: title, two channels of three rows,
+// Lays the window out on an SvgDocument: title, two channels of three rows,
 // the time axis, a footnote.
 class Picture {
 public:
-    Picture(const Settings& settings, std::string_view file_name)
+    Picture(const Settings& settings, std::string_view file_name, const PlotWindow& window)
         : s_(settings),
-          seconds_(axis_seconds(settings)),
-          ticks_(ticks_for(seconds_)),
+          window_(window),
+          ticks_(ticks_for(window.seconds())),
           svg_(WIDTH, HEIGHT, title_text(settings, file_name, TEXT_COLUMNS), STYLE, DEFS,
                TEXT_COLUMNS) {
+        const std::array<PlotRow, 6> rows = plot_rows(s_, window_);
         svg_.rect(0, 0, WIDTH, HEIGHT, "page");
         svg_.text(20, 30, "title", title_text(s_, file_name, TITLE_COLUMNS));
         svg_.text(20, 52, "subtitle",
                   plural(session_samples(s_), "sample") + " at " +
                       float_text(config::SAMPLING_RATE) + " per second, " +
-                      plural(s_.signals.size(), "signal") + "; time in seconds");
+                      plural(s_.signals.size(), "signal") +
+                      (window_.whole ? "; time in seconds"
+                                     : "; from " + float_text(window_.start) + " to " +
+                                           float_text(window_.end) + " s"));
         int top = TOP;
+        std::size_t next = 0;
         for (const ChannelView& channel : channels(s_)) {
-            draw_channel(channel, top);
+            draw_channel(channel, std::span(rows).subspan(next, 3), top);
+            next += 3;
             top += CHANNEL;
         }
         draw_axis(top);
         top += AXIS;
-        for (const std::string_view note : FOOTNOTES) {
+        const bool one_by_one = std::ranges::any_of(
+            rows, [](const PlotRow& row) { return row.kind == RowKind::Samples; });
+        for (const std::string_view note :
+             {one_by_one ? SAMPLES_FOOTNOTE : ENVELOPE_FOOTNOTE, OTHERS_FOOTNOTE}) {
             svg_.text(20, top += 15, "note", note);
         }
     }
@@ -207,7 +203,7 @@ public:
     std::string finish() { return svg_.finish(); }
 
 private:
-    void draw_channel(const ChannelView& channel, int top) {
+    void draw_channel(const ChannelView& channel, std::span<const PlotRow> rows, int top) {
         const bool on = channel.settings.enabled;
         svg_.open_group(on ? (channel.letter == 'A' ? "a" : "b") : "off");
         const std::string lead =
@@ -215,53 +211,57 @@ private:
         svg_.text(20, top + 18, "heading",
                   lead + coil_text(s_, channel.settings, HEADING_COLUMNS - text_columns(lead)));
         int row_top = top + HEADING;
-        for (const ChannelInput& input : channel.inputs) {
-            draw_row(input, row_top);
+        for (const PlotRow& row : rows) {
+            svg_.open_group("row");
+            draw_row(row, row_top);
+            svg_.close_group();
             row_top += ROW + GAP;
         }
         svg_.close_group();
     }
 
     // The labels on the left, the plot area, then what drives the input.
-    void draw_row(const ChannelInput& input, int top) {
-        svg_.open_group("row");
-        draw_row_content(input, top);
-        svg_.close_group();
-    }
-
-    void draw_row_content(const ChannelInput& input, int top) {
-        const SignalSourceSelection& source = input.source;
-        const bool missing = !source.external_selected && source.internal >= s_.signals.size();
-        svg_.text(20, top + 22, "input", input.label);
-        svg_.text(20, top + 40, missing ? "source warning-text" : "source",
-                  source_text(s_, source));
+    void draw_row(const PlotRow& row, int top) {
+        svg_.text(20, top + 22, "input", row.input);
+        svg_.text(20, top + 40, row.source_missing ? "source warning-text" : "source", row.source);
         svg_.rect(LEFT, top, COLUMNS, ROW, "area");
         draw_grid(top);
-        if (source.external_selected) {
-            band(top, "external", source_text(s_, source));
-        } else if (missing) {
-            band(top, "warning", missing_signal_text(source.internal, s_.signals.size()));
-        } else {
-            std::visit([&](const auto& params) { draw_signal(params, source.internal, top); },
-                       s_.signals[source.internal]);
+        switch (row.kind) {
+            case RowKind::External:
+                band(top, "external", row.label);
+                break;
+            case RowKind::Warning:
+                band(top, "warning", row.label);
+                break;
+            case RowKind::Band:
+                band(top, "band", row.label);
+                break;
+            case RowKind::Level:
+                draw_level(row, top);
+                break;
+            case RowKind::Envelope:
+                draw_scale(top);
+                if (!row.envelope.low.empty()) envelope_path(row.envelope, top);
+                break;
+            case RowKind::Samples:
+                draw_scale(top);
+                if (!row.samples.empty()) samples_path(row, top);
+                break;
         }
+        if (!row.detail.empty()) detail(top, row.detail, row.detail_warning);
     }
 
-    // A finite value outside 0..1 is drawn dashed at the edge it passes, with
-    // a mark and its value: the file gives constants no range, so the scale
-    // must not make 2.5 look like 1.0.
-    void draw_signal(const ConstantSignalParams& params, std::uint64_t, int top) {
-        const double value = params.value;
-        if (!std::isfinite(value)) return not_finite_band(params, top);
-        const bool above = value > 1.0, below = value < 0.0;
+    // A level off the 0..1 scale is drawn dashed at the edge it passes, with
+    // a mark and its value.
+    void draw_level(const PlotRow& row, int top) {
+        const bool above = row.level > 1.0, below = row.level < 0.0;
         draw_scale(top);
-        const int y = y_of(value, top);
+        const int y = y_of(row.level, top);
         svg_.begin_path(above || below ? "level clipped" : "level");
         svg_.command('M', LEFT, y);
         svg_.command('H', LEFT + COLUMNS);
         svg_.end_path();
-        const std::string line = signal_line(Signal(params));
-        if (!above && !below) return detail(top, line, false);
+        if (!above && !below) return;
         // A triangle pointing past the edge, just inside the plot area.
         const int tip = above ? y + 3 : y - 3, base = above ? tip + 9 : tip - 9;
         svg_.begin_path("off-scale");
@@ -270,82 +270,7 @@ private:
         svg_.command('L', LEFT + 18, base);
         svg_.command('Z');
         svg_.end_path();
-        svg_.text(LEFT + 24, above ? base : tip + 1, "mark warning-text",
-                  float_text(value) + (above ? ", above 1: drawn at 1" : ", below 0: drawn at 0"));
-        detail(top, line + " (off the 0..1 scale)", true);
-    }
-
-    void draw_signal(const MixedSignalParams& params, std::uint64_t, int top) {
-        const bool missing = params.a_idx >= s_.signals.size() || params.b_idx >= s_.signals.size();
-        band(top, missing ? "warning" : "band",
-             std::string(MixedSignalParams::variant_name) + " " +
-                 std::string(field_name<&MixedSignalParams::a_idx>()) + " " +
-                 mixed_part(params.a_idx) + ", " +
-                 std::string(field_name<&MixedSignalParams::b_idx>()) + " " +
-                 mixed_part(params.b_idx));
-    }
-
-    void draw_signal(const ArbitrarySignalParams& params, std::uint64_t index, int top) {
-        const Envelope& envelope = envelope_of(index, params);
-        const std::size_t count = params.samples.size();
-        std::string line = arbitrary_text(count, StoredRange{envelope.lowest, envelope.highest});
-        const std::uint64_t expected = session_samples(s_);
-        if (count != expected) line += " (the session has " + std::to_string(expected) + ")";
-        draw_scale(top);
-        if (!envelope.low.empty()) envelope_path(envelope, top);
-        detail(top, line, count != expected);
-    }
-
-    // Sine, Ramp: a band with the stored parameters; the file gives them no
-    // waveform to draw.
-    template <typename Params>
-    void draw_signal(const Params& params, std::uint64_t, int top) {
-        if (!not_finite(params).empty()) return not_finite_band(params, top);
-        band(top, "band", signal_line(Signal(params)));
-    }
-
-    // "frequency NaN, phase -inf": the parameters that hold NaN or an infinity.
-    template <typename Params>
-    static std::string not_finite(const Params& params) {
-        std::string named;
-        for_each_field(params, [&](std::string_view name, const auto& value) {
-            if constexpr (std::is_floating_point_v<std::remove_cvref_t<decltype(value)>>) {
-                if (std::isfinite(value)) return;
-                if (!named.empty()) named += ", ";
-                named += std::string(name) + " " + float_text(value);
-            }
-        });
-        return named;
-    }
-
-    // A warning band naming the parameters no waveform can have, the whole
-    // signal in the detail line.
-    template <typename Params>
-    void not_finite_band(const Params& params, int top) {
-        const std::string named = not_finite(params);
-        const bool one = named.find(',') == std::string::npos;
-        band(top, "warning",
-             std::string(Params::variant_name) + " " + named +
-                 (one ? ": not a finite number" : ": not finite numbers"));
-        detail(top, signal_line(Signal(params)), true);
-    }
-
-    std::string mixed_part(std::uint64_t index) const {
-        const std::string text = std::to_string(index);
-        if (index >= s_.signals.size()) return text + std::string(NAMES_NOTHING);
-        return text + " (" + std::string(signal_kind(s_.signals[index])) + ")";
-    }
-
-    // Rows that show the same signal share its envelope.
-    const Envelope& envelope_of(std::uint64_t index, const ArbitrarySignalParams& params) {
-        for (const auto& [known, envelope] : envelopes_) {
-            if (known == index) return envelope;
-        }
-        const double per_column = seconds_ * config::SAMPLING_RATE / COLUMNS;
-        envelopes_.emplace_back(
-            index,
-            column_envelope(std::span<const std::int16_t>(params.samples), per_column, COLUMNS));
-        return envelopes_.back().second;
+        svg_.text(LEFT + 24, above ? base : tip + 1, "mark warning-text", row.label);
     }
 
     // One closed path: the highs left to right, the lows back, each column a
@@ -371,6 +296,34 @@ private:
         svg_.end_path();
     }
 
+    // Each sample a flat line across its period, joined by upright steps;
+    // a dot at each sample's start once samples are wide enough to tell apart.
+    void samples_path(const PlotRow& row, int top) {
+        const std::size_t n = row.samples.size();
+        svg_.begin_path("samples");
+        int y = sample_y(row.samples[0], top);
+        svg_.command('M', edge_x(row.first), y);
+        for (std::size_t i = 1; i < n; ++i) {
+            const int next = sample_y(row.samples[i], top);
+            if (next != y) step_to(edge_x(row.first + i), y = next);
+        }
+        svg_.command('H', edge_x(row.first + n));
+        svg_.end_path();
+        if (!sample_dots(window_)) return;
+        svg_.begin_path("dots");
+        for (std::size_t i = 0; i < n; ++i) {
+            svg_.command('M', edge_x(row.first + i), sample_y(row.samples[i], top));
+            svg_.command('v', 0);
+        }
+        svg_.end_path();
+    }
+
+    // The x of where sample i starts, within the plot area.
+    int edge_x(std::uint64_t i) const {
+        const double share = (sample_edge(window_, i) - window_.start) / window_.seconds();
+        return LEFT + static_cast<int>(std::lround(share * COLUMNS));
+    }
+
     void step_to(int x, int y) {
         svg_.command('H', x);
         svg_.command('V', y);
@@ -394,12 +347,14 @@ private:
         svg_.text(LEFT - 6, y_of(0.0, top) + 4, "scale", "0");
     }
 
-    // Vertical lines at the ticks, within one row.
+    // Vertical lines at the ticks inside the plot area, within one row.
     void draw_grid(int top) {
         svg_.begin_path("grid");
-        for (int i = 1; i < ticks_.count; ++i) {
-            if (tick_x(i) >= LEFT + COLUMNS) break;
-            svg_.command('M', tick_x(i), top);
+        for (std::int64_t k = first_tick_; k <= last_tick_; ++k) {
+            const int x = tick_x(k);
+            if (x <= LEFT) continue;
+            if (x >= LEFT + COLUMNS) break;
+            svg_.command('M', x, top);
             svg_.command('v', ROW);
         }
         svg_.end_path();
@@ -409,26 +364,29 @@ private:
         svg_.begin_path("axis");
         svg_.command('M', LEFT, top);
         svg_.command('H', LEFT + COLUMNS);
-        for (int i = 0; i < ticks_.count; ++i) {
-            svg_.command('M', tick_x(i), top);
+        for (std::int64_t k = first_tick_; k <= last_tick_; ++k) {
+            svg_.command('M', tick_x(k), top);
             svg_.command('v', 5);
         }
         svg_.end_path();
-        for (int i = 0; i < ticks_.count; ++i) {
-            svg_.text(tick_x(i), top + 18, "tick",
-                      tick_label(i * ticks_.multiple, ticks_.exponent));
+        for (std::int64_t k = first_tick_; k <= last_tick_; ++k) {
+            svg_.text(tick_x(k), top + 18, "tick",
+                      tick_label(k * ticks_.multiple, ticks_.exponent));
         }
         svg_.text(LEFT + COLUMNS / 2, top + 38, "tick", "time (s)");
     }
 
-    int tick_x(int i) const {
-        return LEFT + static_cast<int>(std::lround(i * ticks_.fraction * COLUMNS));
+    // Tick k is at k steps from 0 s; the window starts `start_share_` axis
+    // lengths from 0 s. Both are shares of the window, never seconds (see Ticks).
+    int tick_x(std::int64_t k) const {
+        const double share = static_cast<double>(k) * ticks_.fraction - start_share_;
+        return LEFT + static_cast<int>(std::lround(share * COLUMNS));
     }
 
     // Values outside 0..1 (NaN included) are drawn at the nearer edge.
     static int y_of(double value, int top) {
-        const double v = value >= 0.0 ? std::min(value, 1.0) : 0.0;
-        return top + INSET + static_cast<int>(std::lround((1.0 - v) * (ROW - 2 * INSET)));
+        return top + INSET +
+               static_cast<int>(std::lround((1.0 - drawn_level(value)) * (ROW - 2 * INSET)));
     }
 
     static int sample_y(std::int16_t stored, int top) {
@@ -436,16 +394,30 @@ private:
     }
 
     const Settings& s_;
-    const double seconds_;
+    const PlotWindow window_;
     const Ticks ticks_;
-    std::vector<std::pair<std::uint64_t, Envelope>> envelopes_;  // at most one per row
+    // The ticks within the window, give or take a rounding at either end.
+    const double start_share_ = window_.start / window_.seconds();
+    const std::int64_t first_tick_ =
+        static_cast<std::int64_t>(std::ceil((start_share_ - 1e-9) / ticks_.fraction));
+    const std::int64_t last_tick_ =
+        static_cast<std::int64_t>(std::floor((start_share_ + 1.0 + 1e-9) / ticks_.fraction));
     SvgDocument svg_;
 };
 
 }  // namespace
 
+std::string plot_svg(const Settings& settings, std::string_view file_name,
+                     const PlotWindow& window) {
+    return Picture(settings, file_name, window).finish();
+}
+
+std::string plot_title(const Settings& settings, std::string_view file_name) {
+    return title_text(settings, file_name, TEXT_COLUMNS);
+}
+
 std::string plot_svg(const Settings& settings, std::string_view file_name) {
-    return Picture(settings, file_name).finish();
+    return plot_svg(settings, file_name, std::get<PlotWindow>(plot_window(settings, {}, {})));
 }
 
 }  // namespace vesk

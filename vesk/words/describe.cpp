@@ -32,7 +32,7 @@ std::string_view signal_kind(const Signal& signal) {
     return std::visit([](const auto& params) { return params.variant_name; }, signal);
 }
 
-StoredRange stored_range(const Samples& samples) {
+StoredRange stored_range(std::span<const std::int16_t> samples) {
     if (samples.empty()) return {};
     // Plain min and max, which vectorise, where std::minmax_element branches.
     StoredRange range{samples[0], samples[0]};

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -59,7 +60,7 @@ struct StoredRange {
     std::int16_t low = 0;
     std::int16_t high = 0;
 };
-StoredRange stored_range(const protocols::Samples& samples);
+StoredRange stored_range(std::span<const std::int16_t> samples);
 
 // "Arbitrary 250 samples", with ", stored 0..32767" when given the range of
 // a signal that has samples.
