@@ -9,11 +9,12 @@ import io
 import os
 import re
 import subprocess
+import sys
 
 import pytest
 from test_docs_vesk import ROOT, make_inputs
 
-PAGES = ["README.md", "docs/tutorial.md", "docs/api.md"]
+PAGES = ["README.md", "docs/tutorial.md", "docs/api.md", "docs/python-reader.md"]
 FLAGS = doctest.ELLIPSIS
 
 
@@ -38,6 +39,11 @@ class Page:
     def __init__(self, name, folder):
         self.name, self.folder = name, folder
         self.tools = make_inputs(folder)
+        # What the reader's page reads besides: the quickstart example's file
+        # and one cut short in its machine configuration.
+        subprocess.run([sys.executable, str(ROOT / "examples" / "quickstart.py"),
+                        "quickstart.vesk"], cwd=folder, check=True, capture_output=True)
+        (folder / "truncated.vesk").write_bytes((folder / "session.vesk").read_bytes()[:100])
         self.namespace = {"__name__": "__main__"}
         self.wrong = []
 
