@@ -28,11 +28,12 @@ source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
 exclude_patterns = ["docs/_ext", "README.md", "examples"]
 root_doc = "docs/index"
 nitpicky = True
-# The build is offline (no intersphinx), so the stubs' NumPy, os and typing
-# types have no page to link to; _Float and _Bool are the stubs' private
-# aliases of what a number or flag argument accepts.
+# The build is offline (no intersphinx), so the stubs' NumPy, matplotlib, os
+# and typing types have no page to link to; _Float and _Bool are the stubs'
+# private aliases of what a number or flag argument accepts.
 nitpick_ignore_regex = [
     ("py:class", r"numpy(\.typing)?\.\w+"),
+    ("py:class", r"matplotlib\.axes\.Axes"),
     ("py:class", r"os\.PathLike"),
     ("py:class", r"(typing_extensions\.)?Buffer"),
     ("py:class", r"_Float|_Bool"),
