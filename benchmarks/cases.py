@@ -468,6 +468,29 @@ def case_vesk_to_protocol(repeat: int) -> dict:
     )
 
 
+def case_vesk_values(repeat: int) -> dict:
+    """values() and times() of a loaded 9M-sample signal against the NumPy
+    expressions that make the same arrays (a new float64 array each)."""
+    import vesk  # noqa: PLC0415
+
+    with tempfile.TemporaryDirectory(prefix="revevu-bench-") as folder:
+        loaded = vesk.load(saved_longest(folder))
+    (signal,) = [s for s in loaded.settings.signals if s.kind == "Arbitrary"]
+    samples = signal.samples
+    if not (np.array_equal(signal.values(), samples / 32767.0)
+            and np.array_equal(signal.times(), np.arange(samples.size) / 5000.0)):
+        raise SystemExit("values() or times() differs from its NumPy expression")
+    return time_alternating(
+        {
+            "values": (lambda: None, lambda _: signal.values()),
+            "numpy_divide": (lambda: None, lambda _: samples / 32767.0),
+            "times": (lambda: None, lambda _: signal.times()),
+            "numpy_arange": (lambda: None, lambda _: np.arange(samples.size) / 5000.0),
+        },
+        repeat,
+    )
+
+
 def case_vesk_window(repeat: int) -> dict:
     """svg() of a loaded 1800 s file whose six inputs each show their own
     9M-sample signal: a window of one minute (60 to 120 s) against the whole
@@ -515,6 +538,7 @@ CASES: dict[str, Callable[[int], dict]] = {
     "vesk_load": case_vesk_load,
     "vesk_load_memory": lambda _: case_vesk_load_memory(),
     "vesk_to_protocol": case_vesk_to_protocol,
+    "vesk_values": case_vesk_values,
     "vesk_window": case_vesk_window,
 }
 

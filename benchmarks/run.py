@@ -177,6 +177,18 @@ FIGURES += [
     for memory in ("fresh", "reused")
 ]
 
+# Group 9, continued: samples in physical units.
+FIGURES += [
+    figure
+    for memory in ("fresh", "reused")
+    for figure in (
+        Figure("9", "values() of a 9M signal / samples / 32767.0 in NumPy", "vesk_values", memory,
+               "<= 1x", ratio("values", "numpy_divide"), at_most(1.0)),
+        Figure("9", "times() of a 9M signal / np.arange(n) / 5000.0", "vesk_values", memory,
+               "<= 1x", ratio("times", "numpy_arange"), at_most(1.0)),
+    )
+]
+
 # Group 9, continued: a picture of one minute of a 30-minute file.
 def less_the_second(subject: str, baseline: str) -> Callable[[dict], float]:
     """The ratio of two windows' times once the 1-second window's is taken
