@@ -62,20 +62,12 @@ void missing_required(const Signature& signature, std::span<const std::size_t> m
 
 // ---- Matching ----------------------------------------------------------------
 
-// The interned name of parameter i, made when the slot is empty; nullptr
-// (no error set) if it cannot be made.
+// The interned name of parameter i, or nullptr (no error set) if it cannot be made.
 PyObject* interned_name(const Signature& signature, InternedNames& interned, std::size_t i) {
-    PyObject* name = interned[i].load(std::memory_order_acquire);
-    if (name != nullptr) return name;
-    OwnedRef made = OwnedRef::steal(PyUnicode_InternFromString(signature.names[i]));
-    if (!made) {
-        PyErr_Clear();  // the string compare in find_parameter still works
-        return nullptr;
-    }
-    if (!interned[i].compare_exchange_strong(name, made.get(), std::memory_order_acq_rel)) {
-        return name;  // another thread's, stored first
-    }
-    return made.release();
+    PyObject* name =
+        interned[i].get([&] { return PyUnicode_InternFromString(signature.names[i]); });
+    if (name == nullptr) PyErr_Clear();  // the string compare in find_parameter still works
+    return name;
 }
 
 std::size_t find_parameter(const Signature& signature, InternedNames& interned, PyObject* keyword) {

@@ -7,8 +7,9 @@
 #include <Python.h>
 
 #include <array>
-#include <atomic>
 #include <cstddef>
+
+#include "process_object.hpp"
 
 namespace revevu {
 
@@ -23,8 +24,8 @@ struct Signature {
 
 // The parameter names as interned strings, made on first use, so that keyword
 // objects (interned by the compiler) usually match by pointer. One per
-// signature, kept for the life of the process; threads may fill a slot at once.
-using InternedNames = std::array<std::atomic<PyObject*>, kMaxParameters>;
+// signature, kept for the life of the process.
+using InternedNames = std::array<ProcessObject<PyObject>, kMaxParameters>;
 
 using BoundArguments = std::array<PyObject*, kMaxParameters>;
 

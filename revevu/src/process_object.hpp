@@ -1,7 +1,8 @@
 // An object made on first use and kept for the life of the process (a class,
-// an exception type). Threads that get there together may each make one; the
-// first to publish it wins and the others drop theirs, so every caller sees
-// the one object and none waits on a lock the interpreter does not know of.
+// an exception type, an interned name). Threads that get there together may
+// each make one; the first to publish it wins and the others drop theirs, so
+// every caller sees the one object and none waits on a lock the interpreter
+// does not know of.
 #pragma once
 
 #include <Python.h>
