@@ -68,6 +68,11 @@ bool register_class(PyObject* module, PyObject* all, const char* name, PyTypeObj
 PyObject* build_module() {
     OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
     if (!module) return nullptr;
+#ifdef Py_GIL_DISABLED
+    // Every piece of state shared between threads is atomic, made once, or
+    // behind a critical section, so importing the module keeps the lock off.
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return nullptr;
+#endif
     OwnedRef all = OwnedRef::steal(PyList_New(0));
     if (!all) return nullptr;
     if (!register_class(module.get(), all.get(), "Protocol", protocol_type())) return nullptr;
