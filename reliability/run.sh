@@ -7,6 +7,8 @@
 #   4 stability    a million mixed calls: resident memory and reference counts flat
 #   5 threads      eight threads on shared and own protocols
 #   6 valgrind     memcheck over a script that exercises every method and error path
+#   7 tsan         ThreadSanitizer over the thread tests on a free-threaded interpreter
+#                  (reliability/thread_sanitizer.sh; REVEVU_CPYTHON_ENSURE names ensure.sh)
 # REVEVU_RELIABILITY_LONG=1 lengthens parts 2, 4 and 5 (a long run, not for every push).
 # REVEVU_RELIABILITY_PARTS="model threads" runs only the named parts.
 set -euo pipefail
@@ -21,7 +23,7 @@ if [ -n "${REVEVU_RELIABILITY_LONG:-}" ]; then
 else
     examples=100000 model_seconds=110 calls=1000000 thread_seconds=5
 fi
-parts=${REVEVU_RELIABILITY_PARTS:-"sanitizers model faults stability threads valgrind"}
+parts=${REVEVU_RELIABILITY_PARTS:-"sanitizers model faults stability threads valgrind tsan"}
 
 # What the parts need, installed only when missing.
 "$PYTHON" -c 'import hypothesis, pytest, numpy, nanobind' 2>/dev/null ||
@@ -65,6 +67,7 @@ run_part faults 120 "${pytest[@]}" test_save_faults.py
 run_part stability $((calls / 20000 + 60)) env REVEVU_STRESS_CALLS=$calls "${pytest[@]}" test_stability.py
 run_part threads $((thread_seconds + 60)) env REVEVU_THREAD_SECONDS=$thread_seconds "${pytest[@]}" test_threads.py
 run_part valgrind 300 env REVEVU_MODULE_DIR="$module_dir" "$ROOT/reliability/valgrind.sh"
+run_part tsan 1500 "$ROOT/reliability/thread_sanitizer.sh"
 
 echo "== figures"
 "$PYTHON" "$ROOT/reliability/figures.py" "$figures"

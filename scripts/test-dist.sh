@@ -18,7 +18,7 @@ export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 [ $# -eq 2 ] && [[ $2 == wheel || $2 == sdist ]] || { echo "usage: $0 PYTHON wheel|sdist" >&2; exit 2; }
 python=$1 kind=$2
 DIST=$(cd "${DIST:-dist}" && pwd)
-tag=$("$python" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}")')
+tag=$("$python" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}{sys.abiflags}")')
 
 venv=$ROOT/build/dist-venvs/$kind-$tag
 rm -rf "$venv"

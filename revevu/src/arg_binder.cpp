@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "critical_section.hpp"
 #include "owned_ref.hpp"
 
 namespace revevu {
@@ -61,13 +62,17 @@ void missing_required(const Signature& signature, std::span<const std::size_t> m
 
 // ---- Matching ----------------------------------------------------------------
 
+// The interned name of parameter i, or nullptr (no error set) if it cannot be made.
+PyObject* interned_name(const Signature& signature, InternedNames& interned, std::size_t i) {
+    PyObject* name =
+        interned[i].get([&] { return PyUnicode_InternFromString(signature.names[i]); });
+    if (name == nullptr) PyErr_Clear();  // the string compare in find_parameter still works
+    return name;
+}
+
 std::size_t find_parameter(const Signature& signature, InternedNames& interned, PyObject* keyword) {
     for (std::size_t i = 0; i < signature.count; ++i) {
-        if (interned[i] == nullptr) {
-            interned[i] = PyUnicode_InternFromString(signature.names[i]);
-            if (interned[i] == nullptr) PyErr_Clear();  // the string compare below still works
-        }
-        if (interned[i] == keyword) return i;
+        if (interned_name(signature, interned, i) == keyword) return i;
     }
     for (std::size_t i = 0; i < signature.count; ++i) {
         if (PyUnicode_CompareWithASCIIString(keyword, signature.names[i]) == 0) return i;
@@ -137,16 +142,27 @@ bool bind_arguments(const Signature& signature, InternedNames& interned, PyObjec
         return revevu::bind(signature, interned, positional.data(), nargs, nullptr, nullptr, bound);
     }
     // Lay the dict out like a fast call: a tuple of names and their values.
-    OwnedRef names = OwnedRef::steal(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+    // The caller may share the dict with other threads: it stays locked while
+    // its entries are walked and used.
+    const CriticalSection section(kwargs);
+    const Py_ssize_t size = PyDict_GET_SIZE(kwargs);
+    OwnedRef names = OwnedRef::steal(PyTuple_New(size));
     if (!names) return false;
     std::vector<PyObject*> values;
-    values.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(kwargs)));
+    values.reserve(static_cast<std::size_t>(size));
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
-    while (PyDict_Next(kwargs, &position, &key, &value)) {
+    // Only a finalizer run by an allocation here could change the size; a
+    // tuple left with an empty slot would crash the binder.
+    while (PyDict_Next(kwargs, &position, &key, &value) &&
+           static_cast<Py_ssize_t>(values.size()) < size) {
         PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(values.size()), Py_NewRef(key));
         values.push_back(value);
+    }
+    if (static_cast<Py_ssize_t>(values.size()) != size || PyDict_GET_SIZE(kwargs) != size) {
+        PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+        return false;
     }
     return revevu::bind(signature, interned, positional.data(), nargs, names.get(), values.data(),
                         bound);

@@ -9,6 +9,8 @@
 #include <array>
 #include <cstddef>
 
+#include "process_object.hpp"
+
 namespace revevu {
 
 inline constexpr std::size_t kMaxParameters = 4;
@@ -23,7 +25,7 @@ struct Signature {
 // The parameter names as interned strings, made on first use, so that keyword
 // objects (interned by the compiler) usually match by pointer. One per
 // signature, kept for the life of the process.
-using InternedNames = std::array<PyObject*, kMaxParameters>;
+using InternedNames = std::array<ProcessObject<PyObject>, kMaxParameters>;
 
 using BoundArguments = std::array<PyObject*, kMaxParameters>;
 

@@ -1,19 +1,17 @@
 #include "enums.hpp"
 
 #include <array>
-#include <new>
-#include <utility>
 
 #include "conversions.hpp"
 #include "owned_ref.hpp"
+#include "process_object.hpp"
 #include "type_names.hpp"
 
 namespace revevu {
 namespace {
 
 struct MemberObject {
-    PyObject_HEAD BorrowCounter borrow;
-    std::uint8_t value;
+    PyObject_HEAD std::uint8_t value;
 };
 
 struct MemberName {
@@ -74,7 +72,6 @@ PyObject* member_repr(PyObject* self) noexcept {
 // Unreachable in practice: the class keeps its members alive for good.
 void member_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<MemberObject*>(self)->borrow.~BorrowCounter();
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -102,9 +99,7 @@ PyTypeObject* create_enum_type() {
     for (std::size_t value = 0; value < Class::members.size(); ++value) {
         OwnedRef member = OwnedRef::steal(type_object->tp_alloc(type_object, 0));
         if (!member) return nullptr;
-        auto* fields = reinterpret_cast<MemberObject*>(member.get());
-        new (&fields->borrow) BorrowCounter();
-        fields->value = static_cast<std::uint8_t>(value);
+        reinterpret_cast<MemberObject*>(member.get())->value = static_cast<std::uint8_t>(value);
         // Immutable to Python code; the class's own dict is filled here, once.
         if (PyDict_SetItemString(type_object->tp_dict, Class::members[value].attribute,
                                  member.get()) < 0) {
@@ -115,26 +110,21 @@ PyTypeObject* create_enum_type() {
     return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
-// Created once and kept for the life of the process.
 template <typename Class>
 PyTypeObject* enum_type() {
-    static PyTypeObject* type = nullptr;
-    if (type == nullptr) type = create_enum_type<Class>();
-    return type;
+    static ProcessObject<PyTypeObject> type;
+    return type.get(create_enum_type<Class>);
 }
 
 template <typename Class, typename Enum>
-std::optional<MemberArgument<Enum>> to_member(PyObject* object, const char* name) {
+std::optional<Enum> to_member(PyObject* object, const char* name) {
     PyTypeObject* type = enum_type<Class>();
     if (type == nullptr) return std::nullopt;
     if (!PyObject_TypeCheck(object, type)) {
         set_cast_error(object, name, Class::name);
         return std::nullopt;
     }
-    auto* member = reinterpret_cast<MemberObject*>(object);
-    auto borrow = SharedBorrow::take(member->borrow);
-    if (!borrow) return std::nullopt;
-    return MemberArgument<Enum>{static_cast<Enum>(member->value), std::move(*borrow)};
+    return static_cast<Enum>(reinterpret_cast<MemberObject*>(object)->value);
 }
 
 }  // namespace
@@ -146,11 +136,11 @@ PyTypeObject* coil_type() {
     return enum_type<CoilClass>();
 }
 
-std::optional<MemberArgument<Channel>> to_channel(PyObject* object, const char* name) {
+std::optional<Channel> to_channel(PyObject* object, const char* name) {
     return to_member<ChannelClass, Channel>(object, name);
 }
 
-std::optional<MemberArgument<Coil>> to_coil(PyObject* object, const char* name) {
+std::optional<Coil> to_coil(PyObject* object, const char* name) {
     return to_member<CoilClass, Coil>(object, name);
 }
 

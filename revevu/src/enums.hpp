@@ -9,7 +9,6 @@
 #include <optional>
 #include <type_traits>
 
-#include "borrow.hpp"
 #include "protocols/routing_inputs.hpp"
 
 namespace revevu {
@@ -31,16 +30,11 @@ const protocols::RoutingInput& routing_input(Enum member) {
 PyTypeObject* channel_type();
 PyTypeObject* coil_type();
 
-// A member argument, held shared for as long as the method that received it runs.
-template <typename Enum>
-struct MemberArgument {
-    Enum value;
-    SharedBorrow borrow;
-};
-
 // The member of `object`, or nullopt with TypeError "argument '<name>': '<type>'
-// object cannot be cast as 'Channel'" (resp. 'Coil').
-std::optional<MemberArgument<Channel>> to_channel(PyObject* object, const char* name);
-std::optional<MemberArgument<Coil>> to_coil(PyObject* object, const char* name);
+// object cannot be cast as 'Channel'" (resp. 'Coil'). A member never changes,
+// so reading its value takes no borrow: threads passing the same member write
+// nothing to it.
+std::optional<Channel> to_channel(PyObject* object, const char* name);
+std::optional<Coil> to_coil(PyObject* object, const char* name);
 
 }  // namespace revevu

@@ -35,8 +35,8 @@ PyModuleDef module_definition = {
 std::atomic<std::int64_t> owning_interpreter{-1};
 
 // Kept for the life of the process and handed out again by later calls.
-// Creation runs with the interpreter lock held and under the import lock of
-// the module name, so concurrent importers wait for and reuse the first result.
+// Creation runs under the import lock of the module name, so concurrent
+// importers wait for and reuse the first result.
 PyObject* module_object = nullptr;
 
 bool claim_interpreter() {
@@ -57,31 +57,28 @@ bool claim_interpreter() {
     return true;
 }
 
-// Sets the attribute and appends its name to __all__ (created empty if missing).
-bool register_class(PyObject* module, const char* name, PyTypeObject* type) {
+// Sets the attribute and appends its name to `all`, the module's __all__ to be.
+bool register_class(PyObject* module, PyObject* all, const char* name, PyTypeObject* type) {
     if (type == nullptr) return false;
-    PyObject* dict = PyModule_GetDict(module);  // borrowed
-    // PyDict_GetItemString would swallow a failure to make the key (out of
-    // memory) and report it as an ignored exception.
-    OwnedRef key = OwnedRef::steal(PyUnicode_FromString("__all__"));
-    if (!key) return false;
-    OwnedRef all = OwnedRef::borrow(PyDict_GetItemWithError(dict, key.get()));
-    if (!all) {
-        if (PyErr_Occurred()) return false;
-        all = OwnedRef::steal(PyList_New(0));
-        if (!all || PyDict_SetItem(dict, key.get(), all.get()) < 0) return false;
-    }
     OwnedRef class_name = OwnedRef::steal(PyUnicode_FromString(name));
-    if (!class_name || PyList_Append(all.get(), class_name.get()) < 0) return false;
+    if (!class_name || PyList_Append(all, class_name.get()) < 0) return false;
     return PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) == 0;
 }
 
 PyObject* build_module() {
     OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
     if (!module) return nullptr;
-    if (!register_class(module.get(), "Protocol", protocol_type())) return nullptr;
-    if (!register_class(module.get(), "Channel", channel_type())) return nullptr;
-    if (!register_class(module.get(), "Coil", coil_type())) return nullptr;
+#ifdef Py_GIL_DISABLED
+    // Every piece of state shared between threads is atomic, made once, or
+    // behind a critical section, so importing the module keeps the lock off.
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return nullptr;
+#endif
+    OwnedRef all = OwnedRef::steal(PyList_New(0));
+    if (!all) return nullptr;
+    if (!register_class(module.get(), all.get(), "Protocol", protocol_type())) return nullptr;
+    if (!register_class(module.get(), all.get(), "Channel", channel_type())) return nullptr;
+    if (!register_class(module.get(), all.get(), "Coil", coil_type())) return nullptr;
+    if (PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;
     return module.release();
 }
 

@@ -3,6 +3,8 @@
 // revevu never imports NumPy.
 #include "numpy_array.hpp"
 
+#include <atomic>
+
 #include "owned_ref.hpp"
 #include "pending_error.hpp"
 
@@ -13,7 +15,22 @@
 namespace revevu {
 namespace {
 
-bool numpy_loaded = false;  // guarded by the interpreter lock
+// Set once the table is filled: a thread that sees it set sees the table.
+std::atomic<bool> numpy_loaded{false};
+
+#ifdef Py_GIL_DISABLED
+// One loader at a time fills the table; a waiter gives up its thread state
+// while it waits, so a collection or another import is not held up.
+PyMutex numpy_loading{};
+struct LoadingLock {
+    LoadingLock() { PyMutex_Lock(&numpy_loading); }
+    ~LoadingLock() { PyMutex_Unlock(&numpy_loading); }
+    LoadingLock(const LoadingLock&) = delete;
+    LoadingLock& operator=(const LoadingLock&) = delete;
+};
+#else
+struct LoadingLock {};  // the interpreter lock orders the loaders
+#endif
 
 // "TypeName: text" of the raised exception, as a traceback's last line shows
 // it; clears the exception.
@@ -34,7 +51,9 @@ std::string describe_raised_exception() {
 }  // namespace
 
 std::optional<std::string> load_numpy() {
-    if (numpy_loaded) return std::nullopt;
+    if (numpy_loaded.load(std::memory_order_acquire)) return std::nullopt;
+    [[maybe_unused]] LoadingLock lock;
+    if (numpy_loaded.load(std::memory_order_acquire)) return std::nullopt;
     // NumPy's own loader, not the import_array() macro, which would print the
     // error and replace it. It imports numpy._core._multiarray_umath (or
     // numpy.core._multiarray_umath under NumPy 1.x), takes its _ARRAY_API
@@ -43,12 +62,14 @@ std::optional<std::string> load_numpy() {
     if (_import_array() < 0) {
         return "Failed to access NumPy array API capsule: " + describe_raised_exception();
     }
-    numpy_loaded = true;
+    numpy_loaded.store(true, std::memory_order_release);
     return std::nullopt;
 }
 
 std::optional<Float64Vector> as_float64_vector(PyObject* object) {
-    if (!numpy_loaded || !PyArray_Check(object)) return std::nullopt;
+    if (!numpy_loaded.load(std::memory_order_acquire) || !PyArray_Check(object)) {
+        return std::nullopt;
+    }
     auto* array = reinterpret_cast<PyArrayObject*>(object);
     if (PyArray_NDIM(array) != 1) return std::nullopt;
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "owned_ref.hpp"
+#include "process_object.hpp"
 
 namespace revevu {
 namespace {
@@ -11,15 +12,14 @@ namespace {
 // Created on first use and kept for the life of the process. Deliberately not
 // a module attribute: scripts catch it as BaseException or through an instance.
 PyObject* panic_exception_type() noexcept {
-    static PyObject* type = nullptr;
-    if (type == nullptr) {
-        type = PyErr_NewExceptionWithDoc(
+    static ProcessObject<PyObject> type;
+    return type.get([] {
+        return PyErr_NewExceptionWithDoc(
             "revevu.PanicException",
             "A violated precondition inside revevu. Derives from BaseException so that "
             "`except Exception` does not hide it.",
             PyExc_BaseException, nullptr);
-    }
-    return type;
+    });
 }
 
 // The source path from the project's own folder on, whatever the build directory.

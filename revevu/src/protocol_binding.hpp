@@ -52,12 +52,12 @@ struct BoolOr {
     }
 };
 struct ChannelMember {
-    static std::optional<MemberArgument<Channel>> convert(PyObject* object, const char* name) {
+    static std::optional<Channel> convert(PyObject* object, const char* name) {
         return to_channel(object, name);
     }
 };
 struct CoilMember {
-    static std::optional<MemberArgument<Coil>> convert(PyObject* object, const char* name) {
+    static std::optional<Coil> convert(PyObject* object, const char* name) {
         return to_coil(object, name);
     }
 };
@@ -94,17 +94,6 @@ bool convert_into(std::optional<Converted<Kind>>& slot, PyObject* argument, cons
     return true;
 }
 
-// What the logic receives: the value itself, or the member of a (still
-// borrowed) enumeration argument.
-template <typename T>
-const T& pass(const T& value) {
-    return value;
-}
-template <typename Enum>
-Enum pass(const MemberArgument<Enum>& member) {
-    return member.value;
-}
-
 template <auto Logic, typename... Kinds, typename Call, std::size_t... I>
 PyObject* convert_and_run(const Call& call, const BoundArguments& arguments,
                           const Signature& signature, std::index_sequence<I...>) {
@@ -112,7 +101,7 @@ PyObject* convert_and_run(const Call& call, const BoundArguments& arguments,
     const bool converted =
         (convert_into<Kinds>(std::get<I>(values), arguments[I], signature.names[I]) && ...);
     if (!converted) return nullptr;
-    return Logic(call.record().settings, pass(*std::get<I>(values))...);
+    return Logic(call.record().settings, *std::get<I>(values)...);
 }
 
 }  // namespace binding_detail
@@ -128,10 +117,10 @@ PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
         // object, they cost a stalled reload on every call.
         BoundArguments arguments{};
         if (!bind_arguments(signature, interned, args, nargsf, kwnames, arguments)) return nullptr;
-        auto call = MethodCall<Borrow>::begin(self);
-        if (!call) return nullptr;
-        return binding_detail::convert_and_run<Logic, Kinds...>(
-            *call, arguments, signature, std::index_sequence_for<Kinds...>{});
+        return run_method<Borrow>(self, [&](const MethodCall<Borrow>& call) {
+            return binding_detail::convert_and_run<Logic, Kinds...>(
+                call, arguments, signature, std::index_sequence_for<Kinds...>{});
+        });
     });
 }
 
@@ -139,9 +128,8 @@ PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
 template <typename Borrow, auto Logic>
 PyObject* noargs_method(PyObject* self, PyObject*) noexcept {
     return guarded([&]() -> PyObject* {
-        auto call = MethodCall<Borrow>::begin(self);
-        if (!call) return nullptr;
-        return Logic(call->record().settings);
+        return run_method<Borrow>(
+            self, [](const MethodCall<Borrow>& call) { return Logic(call.record().settings); });
     });
 }
 

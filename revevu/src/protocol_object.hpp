@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "borrow.hpp"
+#include "critical_section.hpp"
 #include "protocols/settings.hpp"
 
 namespace revevu {
@@ -47,5 +48,17 @@ private:
     ProtocolObject* object_;
     Borrow borrow_;
 };
+
+// Runs body(call), a method's work on its begun call, inside the receiver's
+// critical section: calls on one protocol from several threads take turns, as
+// they do under the interpreter lock, so only an overlap that one thread can
+// cause (a conversion calling back into the protocol) meets a taken borrow.
+template <typename Borrow, typename Body>
+PyObject* run_method(PyObject* self, Body&& body) {
+    const CriticalSection section(self);
+    std::optional<MethodCall<Borrow>> call = MethodCall<Borrow>::begin(self);
+    if (!call) return nullptr;
+    return body(*call);
+}
 
 }  // namespace revevu

@@ -5,6 +5,7 @@
 
 #include "owned_ref.hpp"
 #include "panic.hpp"
+#include "process_object.hpp"
 #include "protocol_binding.hpp"
 #include "protocol_object.hpp"
 #include "protocols/text_form.hpp"
@@ -61,9 +62,9 @@ PyObject* text_form_str(const protocols::Protocol& record) {
 
 PyObject* protocol_str(PyObject* self) noexcept {
     return guarded([&]() -> PyObject* {
-        auto call = MethodCall<SharedBorrow>::begin(self);
-        if (!call) return nullptr;
-        return text_form_str(call->record());
+        return run_method<SharedBorrow>(self, [](const MethodCall<SharedBorrow>& call) {
+            return text_form_str(call.record());
+        });
     });
 }
 
@@ -168,12 +169,12 @@ PyType_Spec protocol_spec = {"revevu.Protocol", sizeof(ProtocolObject), 0, Py_TP
 }  // namespace
 
 PyTypeObject* protocol_type() {
-    static PyTypeObject* type = nullptr;  // created once, kept for the life of the process
-    if (type == nullptr) {
-        type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&protocol_spec));
-        if (type != nullptr) use_bare_type_name(type, "Protocol");
-    }
-    return type;
+    static ProcessObject<PyTypeObject> type;
+    return type.get([] {
+        auto* made = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&protocol_spec));
+        if (made != nullptr) use_bare_type_name(made, "Protocol");
+        return made;
+    });
 }
 
 ProtocolObject* as_protocol(PyObject* self) {

@@ -120,11 +120,14 @@ def test_other_protocols_and_members_are_free_during_a_call():
 def test_protocols_are_freed():
     import gc
     import sys
+    import sysconfig
 
     p = Protocol()
     alone = sys.getrefcount(p)  # 3.14 counts one fewer: it borrows the local
     p.add_constant_signal(1.0)
     assert sys.getrefcount(p) == alone
+    if sysconfig.get_config_var("Py_GIL_DISABLED"):
+        return  # the class's count is not kept exactly there (see test_stability.py)
     gc.collect()  # so that no older protocol goes during the count
     before = sys.getrefcount(Protocol)
     extra = [Protocol() for _ in range(10)]

@@ -129,8 +129,8 @@ nb::object to_protocol(const ProtocolFile& file) {
     const RebuildPlan plan = plan_of(file);
     const nb::module_ revevu = nb::module_::import_("revevu");
     nb::object protocol = revevu.attr("Protocol")();
-    // Protocol() has just read the variable by the core library's rule; with
-    // the interpreter lock held since, no Python code can have changed it.
+    // Protocol() has just read the variable by the core library's rule; only
+    // another thread setting the environment in between could change it.
     check_target_machine(plan.running_on_target_machine,
                          protocols::read_running_on_target_machine());
     const PlanRunner runner(file, revevu);
