@@ -56,7 +56,6 @@ for entry in "${entries[@]}"; do
         # it afterwards.
         soabi=$("$py" -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))')
         soabi=${soabi/$(uname -m)/$machine}
-        defines+=(-C "cmake.define.Python_SOABI=$soabi")
         # The vesk module's stubs come from the native wheel of this CPython,
         # built before (scripts/wheels.list names the native wheels first).
         tag=$("$py" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}")')

@@ -41,17 +41,18 @@ if [ "$kind" = wheel ]; then
     for command in bash cat cmp cp head mount umount setpriv nm; do
         found=$(command -v "$command") && ln -s "$found" "$tools/$command"
     done
+    if [ -n "${REVEVU_EMULATOR:-}" ]; then
+        read -r -a emulator <<<"$REVEVU_EMULATOR"
+        emulator[0]=$(command -v "${emulator[0]}")  # PATH is cut down below
+        printf '#!/bin/sh\nexec %s %s "$@"\n' "${emulator[*]}" "$venv/bin/vesk" >"$tools/vesk"
+        chmod +x "$tools/vesk"
+        export VESK_BIN=$tools/vesk
+    fi
     export PATH="$venv/bin:$tools"
     for command in cc gcc g++ c++ clang clang++ ld cmake ninja make; do
         ! command -v "$command" >/dev/null || { echo "$command is on PATH" >&2; exit 1; }
     done
     "${pip[@]}" --no-index --only-binary :all: --no-deps --find-links "$DIST" revevu
-    if [ -n "${REVEVU_EMULATOR:-}" ]; then
-        read -r -a emulator <<<"$REVEVU_EMULATOR"
-        printf '#!/bin/sh\nexec %s %s "$@"\n' "${emulator[*]}" "$venv/bin/vesk" >"$tools/vesk"
-        chmod +x "$tools/vesk"
-        export VESK_BIN=$tools/vesk
-    fi
 else
     mkdir -p "$ROOT/build/dist-tmp"  # pip builds there, as scripts/build-dist.sh does
     TMPDIR=$ROOT/build/dist-tmp "${pip[@]}" --no-deps "$DIST"/revevu-*.tar.gz
