@@ -71,8 +71,8 @@ if [ -n "${REVEVU_EMULATOR:-}" ]; then
     # its platform are fetched here first.
     platform=$("$venv/bin/python" -c 'import platform; print(platform.machine())')
     wheels=$ROOT/build/dist-venvs/wheels-$kind-$tag
-    rm -rf "$wheels"
-    /usr/bin/env PATH="$host_path" python3 -m pip download --quiet --only-binary :all: --dest "$wheels" \
+    PATH=$host_path rm -rf "$wheels"
+    PATH=$host_path python3 -m pip download --quiet --only-binary :all: --dest "$wheels" \
         --platform "manylinux_2_28_$platform" --platform "manylinux2014_$platform" \
         --platform "manylinux_2_17_$platform" --python-version "${tag#cp}" \
         --implementation cp "${requirements[@]}"
