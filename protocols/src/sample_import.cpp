@@ -6,28 +6,20 @@
 #include "protocols/bulk_buffer.hpp"
 #include "protocols/signals.hpp"
 
-// On x86-64 Linux the block loop is built twice, for the SSE2 baseline and for
-// AVX2, and the loader picks one. Both are the same plain loops, vectorised by
-// the compiler; with SSE2 they are bound by instruction count rather than by
-// memory, and AVX2 halves that count. PROTOCOLS_BASELINE_ONLY builds the
-// baseline alone, so that tests can cover it on machines that would pick AVX2.
-#if defined(__x86_64__) && defined(__linux__) && defined(__has_attribute) && \
-    !defined(PROTOCOLS_BASELINE_ONLY)
-#if __has_attribute(target_clones)
-#define PROTOCOLS_SAMPLE_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-#endif
-#ifndef PROTOCOLS_SAMPLE_CLONES
-#define PROTOCOLS_SAMPLE_CLONES
-#endif
-
-// Contiguous samples, the usual case, have a loop of their own written with
-// AVX2 intrinsics where the processor has AVX2 (checked once): the check and
-// the quantisation in one pass, which GCC does not vectorise as plain code.
+// On x86-64 the block loop is built twice, for the SSE2 baseline and for
+// AVX2, and the first call picks one. Both are the same plain loops, vectorised
+// by the compiler; with SSE2 they are bound by instruction count rather than by
+// memory, and AVX2 halves that count. Contiguous samples, the usual case, also
+// have a loop of their own written with AVX2 intrinsics: the check and the
+// quantisation in one pass, which GCC does not vectorise as plain code.
+// PROTOCOLS_BASELINE_ONLY builds the baseline alone, so that tests can cover
+// it on machines that would pick AVX2.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
     !defined(PROTOCOLS_BASELINE_ONLY)
 #define PROTOCOLS_SAMPLE_IMPORT_AVX2 1
 #include <immintrin.h>
+
+#include "protocols/cpu_features.hpp"
 #endif
 
 namespace protocols {
@@ -51,7 +43,7 @@ constexpr double kHalfDown = 0.49999999999999994;
 constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
 
 // Arrays need not be aligned to 8 bytes, so every read goes through memcpy.
-inline double load(const std::byte* at) {
+[[gnu::always_inline]] inline double load(const std::byte* at) {
     double value;
     std::memcpy(&value, at, sizeof value);
     return value;
@@ -61,7 +53,7 @@ inline double load(const std::byte* at) {
 // every other finite or infinite x (the exact product's sign survives rounding,
 // and its magnitude is never below |x| or 2^-52, so it cannot underflow to
 // zero) and NaN for NaN. One comparison covers both bounds.
-inline bool in_unit_range(double x) {
+[[gnu::always_inline]] inline bool in_unit_range(double x) {
     return x * (1.0 - x) >= 0.0;
 }
 
@@ -71,8 +63,8 @@ inline bool in_unit_range(double x) {
 // AND-ed: a form that GCC vectorises for SSE2 even at -O2, where a bool or
 // integer select would not.
 template <bool Copy>
-inline bool block_in_range(const std::byte* src, std::ptrdiff_t stride,
-                           std::byte* __restrict copy) {
+[[gnu::always_inline]] inline bool block_in_range(const std::byte* src, std::ptrdiff_t stride,
+                                                  std::byte* __restrict copy) {
     constexpr double kAccept = std::bit_cast<double>(kAllBits);
     std::uint64_t accepted = kAllBits;
     for (std::size_t i = 0; i < kBlock; ++i) {
@@ -85,7 +77,8 @@ inline bool block_in_range(const std::byte* src, std::ptrdiff_t stride,
 
 // quantise_sample() for kBlock contiguous doubles already known to lie in
 // [0.0, 1.0], so that y lies in [0, 32767] and converts without overflow.
-inline void quantise_block(const std::byte* __restrict src, std::int16_t* __restrict out) {
+[[gnu::always_inline]] inline void quantise_block(const std::byte* __restrict src,
+                                                  std::int16_t* __restrict out) {
     for (std::size_t i = 0; i < kBlock; ++i) {
         const double y = load(src + 8 * i) * kSampleScale;
         out[i] = static_cast<std::int16_t>(static_cast<std::int32_t>(y + kHalfDown));
@@ -96,8 +89,10 @@ inline void quantise_block(const std::byte* __restrict src, std::int16_t* __rest
 // block (copying strided data into a contiguous buffer), then quantises it
 // from L1. Returns the number of blocks done: less than block_count when a
 // block holds an offender.
-PROTOCOLS_SAMPLE_CLONES std::size_t import_blocks(const std::byte* data, std::ptrdiff_t stride,
-                                                  std::size_t block_count, std::int16_t* out) {
+[[gnu::always_inline]] inline std::size_t import_blocks_body(const std::byte* data,
+                                                             std::ptrdiff_t stride,
+                                                             std::size_t block_count,
+                                                             std::int16_t* out) {
     constexpr auto kContiguous = static_cast<std::ptrdiff_t>(sizeof(double));
     alignas(32) std::byte buffer[kBlockBytes];
     for (std::size_t b = 0; b < block_count; ++b) {
@@ -115,7 +110,7 @@ PROTOCOLS_SAMPLE_CLONES std::size_t import_blocks(const std::byte* data, std::pt
 
 #ifdef PROTOCOLS_SAMPLE_IMPORT_AVX2
 
-// import_blocks for contiguous doubles, 16 a step. The range is checked on
+// import_blocks_body for contiguous doubles, 16 a step. The range is checked on
 // m = x * 32767.0, which the quantisation computes anyway: rounding is
 // monotonic and keeps the sign, and 32767.0 is exact, so m lies in [0, 32767]
 // exactly when x lies in [0, 1] (NaN fails both comparisons). An offender's
@@ -150,7 +145,15 @@ __attribute__((target("avx2"))) std::size_t import_contiguous_blocks(const std::
     return block_count;
 }
 
-const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
+// The plain block loop, compiled for AVX2.
+__attribute__((target("avx2"))) std::size_t import_blocks_avx2(const std::byte* data,
+                                                               std::ptrdiff_t stride,
+                                                               std::size_t block_count,
+                                                               std::int16_t* out) {
+    return import_blocks_body(data, stride, block_count, out);
+}
+
+const bool HAS_AVX2 = cpu_features().avx2;
 
 #endif
 
@@ -158,11 +161,14 @@ const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
 std::size_t import_fast(const std::byte* data, std::ptrdiff_t stride, std::size_t block_count,
                         std::int16_t* out) {
 #ifdef PROTOCOLS_SAMPLE_IMPORT_AVX2
-    if (HAS_AVX2 && stride == static_cast<std::ptrdiff_t>(sizeof(double))) {
-        return import_contiguous_blocks(data, block_count, out);
+    if (HAS_AVX2) {
+        if (stride == static_cast<std::ptrdiff_t>(sizeof(double))) {
+            return import_contiguous_blocks(data, block_count, out);
+        }
+        return import_blocks_avx2(data, stride, block_count, out);
     }
 #endif
-    return import_blocks(data, stride, block_count, out);
+    return import_blocks_body(data, stride, block_count, out);
 }
 
 inline SampleFault fault_of(double x) {

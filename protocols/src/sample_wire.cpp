@@ -3,6 +3,7 @@
 #include <array>
 
 #include "byte_order.hpp"
+#include "protocols/cpu_features.hpp"
 #include "varint.hpp"
 
 // On x86-64 the samples are encoded eight at a time with SSSE3's byte shuffle
@@ -116,7 +117,7 @@ __attribute__((target("ssse3"))) std::uint8_t* put_eight_at_a_time(const std::in
     return put_one_by_one(first, last, p);
 }
 
-const bool HAS_SSSE3 = __builtin_cpu_supports("ssse3");
+const bool HAS_SSSE3 = cpu_features().ssse3;
 
 #endif
 

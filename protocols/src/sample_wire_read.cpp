@@ -4,6 +4,8 @@
 #include <array>
 #include <bit>
 
+#include "protocols/cpu_features.hpp"
+
 // On x86-64 the samples are decoded a 64-byte block at a time, with AVX-512
 // VBMI's byte permutes and VBMI2's compression when the processor has them,
 // else with AVX2's byte shuffle, else eight lanes at a time with SSSE3's
@@ -473,23 +475,17 @@ struct SampleLoop {
 
 // The fastest loop that this build has and this processor runs.
 SampleLoop choose_sample_loop() {
-#ifdef PROTOCOLS_SAMPLE_READ_SSSE3
-    __builtin_cpu_init();
-#endif
+    [[maybe_unused]] const CpuFeatures& cpu = cpu_features();
 #ifdef PROTOCOLS_SAMPLE_READ_AVX512
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
-        __builtin_cpu_supports("bmi2")) {
+    if (cpu.avx512f && cpu.avx512bw && cpu.avx512vbmi && cpu.avx512vbmi2 && cpu.bmi2) {
         return {"avx512-vbmi2", take_blocks_in_step};
     }
 #endif
 #ifdef PROTOCOLS_SAMPLE_READ_AVX2
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) {
-        return {"avx2", take_chunks_at_a_time};
-    }
+    if (cpu.avx2 && cpu.popcnt) return {"avx2", take_chunks_at_a_time};
 #endif
 #ifdef PROTOCOLS_SAMPLE_READ_SSSE3
-    if (__builtin_cpu_supports("ssse3")) return {"ssse3", take_eight_at_a_time};
+    if (cpu.ssse3) return {"ssse3", take_eight_at_a_time};
 #endif
     return {"one at a time", take_one_by_one};
 }

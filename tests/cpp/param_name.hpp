@@ -5,6 +5,7 @@
 #pragma once
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -36,6 +37,8 @@ inline std::string text(std::string_view value) {
 // The shortest digits that read back as `value`, '.' as '_' and a sign as a
 // word: 0.07 -> "0_07", -1e-300 -> "minus1eminus300", NaN -> "nan".
 inline std::string number(double value) {
+    // C++ libraries print a NaN each their own way (libc++: "-nan(ind)").
+    if (std::isnan(value)) return std::signbit(value) ? "minusnan" : "nan";
     char digits[32];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     std::string name;
