@@ -149,5 +149,18 @@ TEST(StoredSampleValues, QuantiseBackToEveryCode) {
     }
 }
 
+// Exactly position / 5000.0, for the first positions and for a run far into
+// a session (where a position needs more than 32 bits), of a length no
+// vector width divides.
+TEST(SampleTimes, ArePositionsOverTheSamplingRate) {
+    for (const std::size_t first : {std::size_t{0}, (std::size_t{1} << 33) + 5}) {
+        std::vector<double> times(1003);
+        sample_times(first, times.size(), times.data());
+        for (std::size_t k = 0; k < times.size(); ++k) {
+            ASSERT_EQ(times[k], static_cast<double>(first + k) / 5000.0) << first << "+" << k;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vesk

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "lock_release.hpp"
-#include "protocols/config.hpp"
 #include "rebuild.hpp"
 
 namespace vesk::python {
@@ -59,7 +58,7 @@ nb::object empty_float64_array(std::size_t count, double*& values) {
     return array;
 }
 
-// The pass lives in vesk_rebuild, which is built for speed; this module is
+// The passes live in vesk_rebuild, which is built for speed; this module is
 // built for size.
 nb::object normalised_samples(const protocols::Samples& codes) {
     const std::span<const std::int16_t> all(codes.data(), codes.size());
@@ -70,9 +69,7 @@ nb::object normalised_samples(const protocols::Samples& codes) {
 
 nb::object sample_times(std::size_t count) {
     return new_filled_array(count, [](double* values, std::size_t first, std::size_t last) {
-        for (std::size_t i = first; i < last; ++i) {
-            values[i] = static_cast<double>(i) / protocols::config::SAMPLING_RATE;
-        }
+        vesk::sample_times(first, last - first, values + first);
     });
 }
 

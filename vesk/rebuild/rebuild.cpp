@@ -33,6 +33,23 @@ namespace {
     }
 }
 
+// values[k] = (first + k) / 5000.0. A sample's position is a double exactly
+// (it is below 2**53), and so is the sum of a block's start and an offset of
+// 32 bits, which converts in vector registers, where one of 64 bits does not
+// before AVX-512.
+[[gnu::always_inline]] inline void fill_times(std::size_t first, std::size_t count,
+                                              double* values) {
+    constexpr std::size_t BLOCK = std::size_t{1} << 30;
+    for (std::size_t done = 0; done < count; done += BLOCK) {
+        const auto length = static_cast<std::int32_t>(std::min(BLOCK, count - done));
+        const auto start = static_cast<double>(first + done);
+        double* const out = values + done;
+        for (std::int32_t k = 0; k < length; ++k) {
+            out[k] = (start + static_cast<double>(k)) / config::SAMPLING_RATE;
+        }
+    }
+}
+
 // Built for the SSE2 baseline and for AVX2, picked where the processor has it:
 // the conversions and divisions are bound by instruction count, which AVX2
 // halves (about 3.5 instead of 6 ms for 9M samples).
@@ -41,6 +58,10 @@ namespace {
 __attribute__((target("avx2"))) void convert_samples_avx2(std::span<const std::int16_t> codes,
                                                           double* values) {
     convert_samples(codes, values);
+}
+__attribute__((target("avx2"))) void fill_times_avx2(std::size_t first, std::size_t count,
+                                                     double* values) {
+    fill_times(first, count, values);
 }
 #endif
 
@@ -51,6 +72,13 @@ void stored_sample_values(std::span<const std::int16_t> codes, double* values) {
     if (cpu_features().avx2) return convert_samples_avx2(codes, values);
 #endif
     convert_samples(codes, values);
+}
+
+void sample_times(std::size_t first, std::size_t count, double* values) {
+#ifdef VESK_SAMPLE_VALUES_AVX2
+    if (cpu_features().avx2) return fill_times_avx2(first, count, values);
+#endif
+    fill_times(first, count, values);
 }
 
 std::optional<double> duration_for_samples(std::uint64_t samples) {

@@ -77,6 +77,10 @@ std::vector<std::uint64_t> stored_sample_signals(const RebuildPlan& plan);
 // elements.
 void stored_sample_values(std::span<const std::int16_t> codes, double* values);
 
+// The times of samples first .. first + count - 1 in seconds from the
+// session's start: values[k] = (first + k) / 5000.0, exactly.
+void sample_times(std::size_t first, std::size_t count, double* values);
+
 // A session duration within the setter's limits whose sample count is exactly
 // `samples`, or none. The closest to samples / 5000.0 that gives it.
 std::optional<double> duration_for_samples(std::uint64_t samples);
