@@ -12,7 +12,7 @@ import subprocess
 import sys
 
 import pytest
-from test_docs_vesk import ROOT, make_inputs
+from test_docs_vesk import ROOT, make_inputs, shell_sessions
 
 PAGES = ["README.md", "docs/tutorial.md", "docs/api.md", "docs/python-reader.md"]
 FLAGS = doctest.ELLIPSIS
@@ -22,17 +22,6 @@ def code_blocks(text):
     """(language, text) of each fenced block, in page order."""
     return [(m["language"], m["body"])
             for m in re.finditer(r"^```(?P<language>\w*)\n(?P<body>.*?)^```$", text, re.M | re.S)]
-
-
-def shell_sessions(block):
-    """(command, expected output) of each "$ " line of a block."""
-    found = []
-    for line in block.splitlines():
-        if line.startswith("$ "):
-            found.append((line[2:], []))
-        else:
-            found[-1][1].append(line)
-    return [(command, "\n".join(out) + "\n" if out else "") for command, out in found]
 
 
 class Page:

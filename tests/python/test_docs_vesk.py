@@ -111,19 +111,22 @@ def make_inputs(folder):
     return tools
 
 
+def shell_sessions(block):
+    """(command, expected output) of each "$ " line of a block."""
+    found = []
+    for line in block.splitlines():
+        if line.startswith("$ "):
+            found.append((line[2:], []))
+        else:
+            found[-1][1].append(line)
+    return [(command, "\n".join(out) + "\n" if out else "") for command, out in found]
+
+
 def sessions():
     """(heading, command, expected output) for each "$ " line of the page."""
-    found = []
-    for heading, block in fenced_blocks(DOC):
-        lines = block.splitlines()
-        if not lines or not lines[0].startswith("$ "):
-            continue
-        for line in lines:
-            if line.startswith("$ "):
-                found.append([heading, line[2:], []])
-            else:
-                found[-1][2].append(line)
-    return [(h, c, "\n".join(out) + "\n" if out else "") for h, c, out in found]
+    return [(heading, command, expected)
+            for heading, block in fenced_blocks(DOC) if block.startswith("$ ")
+            for command, expected in shell_sessions(block)]
 
 
 def test_every_shown_session_prints_what_the_page_shows(tmp_path):

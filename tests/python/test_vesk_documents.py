@@ -123,10 +123,10 @@ def test_zsh_offers_the_commands_and_each_commands_options(tmp_path):
     assert complete("vesk", "ex") == command_names()
     assert complete("vesk", "--completion", "") == ["bash", "zsh"]
     for name in command_names():
-        specs = complete("vesk", name, "")
+        entries = complete("vesk", name, "")
         for option, value in options_of(name).items():
             # "-o+[...", "--output=[..." or a flag's bare name, after its exclusions.
             pattern = rf"^(\(.*\))?{re.escape(option)}{'[+=]' if value else ''}\["
-            assert any(re.search(pattern, spec) for spec in specs), (name, option, specs)
-        files = [spec for spec in specs if re.match(r"\d:protocol file:", spec)]
+            assert any(re.search(pattern, entry) for entry in entries), (name, option, entries)
+        files = [entry for entry in entries if re.match(r"\d:protocol file:", entry)]
         assert len(files) == (2 if name == "diff" else 1), name

@@ -142,6 +142,15 @@ void put_zsh_option(std::string& out, const OptionDecl& option) {
     out += "' \\\n";
 }
 
+// One "name:description" entry of a list that zsh's _describe offers.
+void put_zsh_entry(std::string& out, std::string_view name, std::string_view description) {
+    out += "    '";
+    out += name;
+    out += ':';
+    out += quoted(description);
+    out += "'\n";
+}
+
 std::string zsh_script() {
     std::string out =
         "#compdef vesk\n"
@@ -149,20 +158,10 @@ std::string zsh_script() {
         "local -a vesk_commands vesk_options\n"
         "vesk_commands=(\n";
     for (const CommandDecl& command : commands()) {
-        out += "    '";
-        out += command.name;
-        out += ':';
-        out += quoted(phrase(command.summary));
-        out += "'\n";
+        put_zsh_entry(out, command.name, phrase(command.summary));
     }
     out += ")\nvesk_options=(\n";
-    for (const TopOption& option : TOP_OPTIONS) {
-        out += "    '";
-        out += option.name;
-        out += ':';
-        out += quoted(option.help);
-        out += "'\n";
-    }
+    for (const TopOption& option : TOP_OPTIONS) put_zsh_entry(out, option.name, option.help);
     out +=
         ")\n"
         "if ((CURRENT == 2)); then\n"
