@@ -69,6 +69,9 @@ for entry in "${entries[@]}"; do
         "$tools/bin/python" -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("vesk.pyi"))' \
             "$native" >build/dist-stubs/vesk.pyi
         defines+=(-C "cmake.define.VESK_STUB_FROM=$ROOT/build/dist-stubs/vesk.pyi")
+        # The built vesk writes its manual page and completions, run under qemu.
+        emulator=$(scripts/cross/emulator.sh)
+        defines+=(-C "cmake.define.CMAKE_CROSSCOMPILING_EMULATOR=${emulator// /;}")
     fi
     rm -rf build/dist-one && mkdir -p build/dist-one
     toolchain=$ROOT/scripts/toolchains/$machine-linux-gnu.2.17.cmake

@@ -7,18 +7,13 @@
 # is cross-built from source (scripts/cross/cpython.sh). Fails, saying so, for
 # any other.
 #   scripts/cross/python.sh TAG
-# qemu-aarch64-static is called directly (binfmt_misc need not be mounted);
-# it is installed from Debian's qemu-user-static when missing.
+# The emulator is scripts/cross/emulator.sh's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 [ $# -eq 1 ] || { echo "usage: $0 TAG" >&2; exit 2; }
 tag=$1
-if ! command -v qemu-aarch64-static >/dev/null; then
-    as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq qemu-user-static
-fi
-root=$("$here/debian-sysroot.sh")
+emulator=$("$here/emulator.sh")
+root=${emulator##* }
 case $tag in
     cp311) python=$root/usr/bin/python3.11 ;;
     cp314) python=$("$here/cpython.sh" "$("$here/../find-python.sh" --ensure)") ;;
@@ -31,8 +26,8 @@ dir=${XDG_CACHE_HOME:-$HOME/.cache}/revevu-qemu/$tag/bin
 wrapper=$dir/$(basename "$python")
 mkdir -p "$dir"
 cat >"$wrapper.new" <<WRAPPER
-#!/bin/sh
-exec $(command -v qemu-aarch64-static) -L $root -0 "\$0" $python "\$@"
+#!$("$here/emulator.sh" --shell)
+exec $emulator -0 "\$0" $python "\$@"
 WRAPPER
 chmod +x "$wrapper.new"
 mv "$wrapper.new" "$wrapper"

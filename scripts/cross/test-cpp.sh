@@ -12,12 +12,11 @@ JOBS=${JOBS:-2}
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 need_apt=()
 [ -f /usr/src/googletest/CMakeLists.txt ] || need_apt+=(googletest)
-command -v qemu-aarch64-static >/dev/null || need_apt+=(qemu-user-static)
 if [ ${#need_apt[@]} -gt 0 ]; then
     as_root apt-get update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_apt[@]}"
 fi
-sysroot=$(scripts/cross/debian-sysroot.sh)
+emulator=$(scripts/cross/emulator.sh)
 # For the root's glibc, 2.36: a test names errors with strerrorname_np (2.32).
 toolchain=$ROOT/scripts/toolchains/aarch64-linux-gnu.2.36.cmake
 build=build/cross-aarch64
@@ -32,6 +31,6 @@ fi
 
 cmake -S . -B "$build/tests" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DREVEVU_BUILD_TESTS=ON -DREVEVU_BUILD_EXTENSION=OFF -DGTest_DIR="$gtest/lib/cmake/GTest" \
-    "-DCMAKE_CROSSCOMPILING_EMULATOR=$(command -v qemu-aarch64-static);-L;$sysroot" >/dev/null
+    "-DCMAKE_CROSSCOMPILING_EMULATOR=${emulator// /;}" >/dev/null
 cmake --build "$build/tests" -j "$JOBS"
 ctest --test-dir "$build/tests" --output-on-failure -j "$JOBS"
