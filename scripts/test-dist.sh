@@ -15,7 +15,7 @@
 #                             wraps one to run under qemu-user): the command that
 #                             runs that machine's programs here (qemu-aarch64-static
 #                             -L ROOT); the vesk command the wheel installs runs
-#                             through it, and pip takes the packages the suite
+#                             through it (a launcher takes its place), and pip takes the packages the suite
 #                             needs from the index through this machine's python3
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,8 +25,11 @@ export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 python=$1 kind=$2
 DIST=$(cd "${DIST:-dist}" && pwd)
 tag=$("$python" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}{sys.abiflags}")')
+# Named for the interpreter's ABI, machine and C library, so that runs for
+# different wheels can go on side by side.
+soabi=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))')
 
-venv=$ROOT/build/dist-venvs/$kind-$tag
+venv=$ROOT/build/dist-venvs/$kind-$soabi
 rm -rf "$venv"
 "$python" -m venv "$venv"
 pip=("$venv/bin/python" -m pip install --quiet)
@@ -37,7 +40,7 @@ if [ "$kind" = wheel ]; then
     # The commands the tests call (bash, cmp, cp, head: the sessions
     # docs/vesk.md shows; man and what it runs, and zsh, for the manual page
     # and the completions); nm only reads the module's symbol table.
-    tools=$ROOT/build/dist-venvs/tools
+    tools=$venv-tools
     rm -rf "$tools" && mkdir -p "$tools"
     for command in bash cat cmp cp head mount umount setpriv nm \
                    man groff nroff troff grotty preconv tbl col sed sh zsh; do
@@ -46,15 +49,20 @@ if [ "$kind" = wheel ]; then
     if [ -n "${REVEVU_EMULATOR:-}" ]; then
         read -r -a emulator <<<"$REVEVU_EMULATOR"
         emulator[0]=$(command -v "${emulator[0]}")  # PATH is cut down below
-        printf '#!/bin/sh\nexec %s %s "$@"\n' "${emulator[*]}" "$venv/bin/vesk" >"$tools/vesk"
-        chmod +x "$tools/vesk"
-        export VESK_BIN=$tools/vesk
     fi
     export PATH="$venv/bin:$tools"
     for command in cc gcc g++ c++ clang clang++ ld cmake ninja make; do
         ! command -v "$command" >/dev/null || { echo "$command is on PATH" >&2; exit 1; }
     done
     "${pip[@]}" --no-index --only-binary :all: --no-deps --find-links "$DIST" revevu
+    if [ -n "${REVEVU_EMULATOR:-}" ]; then
+        # What binfmt_misc would do: the installed vesk, wherever it is started
+        # from (the tests, the examples), runs through the emulator.
+        PATH=$host_path mv "$venv/bin/vesk" "$venv/bin/vesk.emulated"
+        printf '#!%s\nexec %s %s "$@"\n' "$(PATH=$host_path scripts/cross/emulator.sh --shell)" \
+            "${emulator[*]}" "$venv/bin/vesk.emulated" >"$venv/bin/vesk"
+        PATH=$host_path chmod +x "$venv/bin/vesk"
+    fi
 else
     mkdir -p "$ROOT/build/dist-tmp"  # pip builds there, as scripts/build-dist.sh does
     TMPDIR=$ROOT/build/dist-tmp "${pip[@]}" --no-deps "$DIST"/revevu-*.tar.gz
@@ -72,7 +80,7 @@ if [ -n "${REVEVU_EMULATOR:-}" ]; then
     # Emulated, the interpreter may have no ssl, and pip is slow: the wheels for
     # its platform are fetched here first.
     platform=$("$venv/bin/python" -c 'import platform; print(platform.machine())')
-    wheels=$ROOT/build/dist-venvs/wheels-$kind-$tag
+    wheels=$venv-wheels
     PATH=$host_path rm -rf "$wheels"
     PATH=$host_path python3 -m pip download --quiet --only-binary :all: --dest "$wheels" \
         --platform "manylinux_2_28_$platform" --platform "manylinux2014_$platform" \

@@ -29,7 +29,10 @@ def pytest_configure(config):
     # module's helpers (the reliability run) do not import hypothesis.
     import hypothesis
 
-    hypothesis.settings.register_profile("revevu", database=None)
+    # Drawing examples is timed by a health check: its limit does not fit an
+    # emulated machine (a wheel for another one, under qemu-user) or a loaded one.
+    hypothesis.settings.register_profile(
+        "revevu", database=None, suppress_health_check=[hypothesis.HealthCheck.too_slow])
     hypothesis.settings.load_profile("revevu")
 
 MSG_INTENSITY = "assertion failed: intensity >= 0.0 && intensity <= 1.0"
