@@ -5,11 +5,15 @@
 # Fails, saying so, when there is none.
 #   scripts/find-python.sh TAG
 #   scripts/find-python.sh --ensure   # only the path of ensure.sh
+#   scripts/find-python.sh --tag PYTHON   # the wheel tag of an interpreter
 #   REVEVU_CPYTHON_ENSURE=path        # ensure.sh, when it is not in a folder
 #                                     # above the checkout (or its origin)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ $# -eq 1 ] || { echo "usage: $0 TAG|--ensure" >&2; exit 2; }
+[ $# -eq 1 ] || [ $# -eq 2 -a "$1" = --tag ] || { echo "usage: $0 TAG|--ensure|--tag PYTHON" >&2; exit 2; }
+tag_of_python='import sys, sysconfig
+print(f"cp{sys.version_info[0]}{sys.version_info[1]}" + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""))'
+if [ "$1" = --tag ]; then exec "$2" -c "$tag_of_python"; fi
 
 # shared/cpython/ensure.sh in a folder above the checkout, or above the
 # repository it was cloned from.
@@ -32,8 +36,6 @@ if [ "$1" = --ensure ]; then find_ensure; exit; fi
 tag=$1
 [[ $tag =~ ^cp3([0-9]+)(t?)$ ]] || { echo "not a CPython wheel tag: $tag" >&2; exit 2; }
 minor=${BASH_REMATCH[1]} threading=${BASH_REMATCH[2]}
-tag_of_python='import sys, sysconfig
-print(f"cp{sys.version_info[0]}{sys.version_info[1]}" + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""))'
 candidates=()
 if [ "$minor" = 14 ]; then
     ensure=$(find_ensure)
