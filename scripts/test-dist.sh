@@ -17,6 +17,8 @@
 #                             -L ROOT); the vesk command the wheel installs runs
 #                             through it (a launcher takes its place), and pip takes the packages the suite
 #                             needs from the index through this machine's python3
+# A PYTHON without ssl (the musl CPython of scripts/cross/musl-cpython.sh) gets
+# them the same way, for its own platform (musllinux).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -25,11 +27,10 @@ export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 python=$1 kind=$2
 DIST=$(cd "${DIST:-dist}" && pwd)
 tag=$("$python" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}{sys.abiflags}")')
-# Named for the interpreter's ABI, machine and C library, so that runs for
-# different wheels can go on side by side.
-soabi=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))')
+# x86_64-linux-gnu, x86_64-linux-musl, aarch64-linux-gnu: each its own venv.
+triplet=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("MULTIARCH"))')
 
-venv=$ROOT/build/dist-venvs/$kind-$soabi
+venv=$ROOT/build/dist-venvs/$kind-$tag-$triplet
 rm -rf "$venv"
 "$python" -m venv "$venv"
 pip=("$venv/bin/python" -m pip install --quiet)
@@ -76,15 +77,18 @@ for requirement in importlib.metadata.requires("revevu") or []:
         print(name.strip())
 EOF
 )
-if [ -n "${REVEVU_EMULATOR:-}" ]; then
+if [ -n "${REVEVU_EMULATOR:-}" ] || ! "$venv/bin/python" -c 'import ssl' 2>/dev/null; then
     # Emulated, the interpreter may have no ssl, and pip is slow: the wheels for
     # its platform are fetched here first.
     platform=$("$venv/bin/python" -c 'import platform; print(platform.machine())')
+    case $triplet in
+        *-musl) platforms=("musllinux_1_2_$platform" "musllinux_1_1_$platform") ;;
+        *) platforms=("manylinux_2_28_$platform" "manylinux2014_$platform" "manylinux_2_17_$platform") ;;
+    esac
     wheels=$venv-wheels
     PATH=$host_path rm -rf "$wheels"
     PATH=$host_path python3 -m pip download --quiet --only-binary :all: --dest "$wheels" \
-        --platform "manylinux_2_28_$platform" --platform "manylinux2014_$platform" \
-        --platform "manylinux_2_17_$platform" --python-version "${tag#cp}" \
+        "${platforms[@]/#/--platform=}" --python-version "${tag#cp}" \
         --implementation cp "${requirements[@]}"
     "${pip[@]}" --no-index --find-links "$wheels" "${requirements[@]}"
 else

@@ -79,6 +79,14 @@ def own_char_device(path, minor: int) -> str:
     return str(path)
 
 
+def require_mypy() -> None:
+    """Skips unless mypy can run here: it keeps its cache in sqlite3, which an
+    interpreter may be built without (the musl CPython the musllinux wheel is
+    tested in)."""
+    pytest.importorskip("mypy", reason="mypy is not installed (pip install mypy)")
+    pytest.importorskip("sqlite3", reason="mypy keeps its cache in sqlite3, which this interpreter lacks")
+
+
 @pytest.fixture(scope="session")
 def fault_shim(tmp_path_factory):
     # Built beforehand (reliability/build_fault_shim.sh) where the tests run

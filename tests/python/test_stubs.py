@@ -9,6 +9,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 import revevu
+from conftest import require_mypy
 
 STUB = Path(revevu.__file__).with_name("revevu.pyi")
 # mypy only takes stubs for a single-file module from a stub-only package.
@@ -143,7 +144,7 @@ def test_return_types_match_what_the_methods_return(stub, tmp_path):
 
 def run_mypy(*args, cwd):
     """mypy in `cwd`, where it keeps its cache."""
-    pytest.importorskip("mypy", reason="mypy is not installed (pip install mypy)")
+    require_mypy()
     return subprocess.run(
         [sys.executable, "-m", *args], capture_output=True, text=True, timeout=300, check=False, cwd=cwd
     )

@@ -14,7 +14,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 import vesk
-from conftest import U64_MAX, example_output, quantise, run_python
+from conftest import U64_MAX, example_output, quantise, require_mypy, run_python
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from revevu import Protocol
@@ -339,7 +339,7 @@ except vesk.NotReproducible as refusal:
 def mypy_errors(snippet: str, folder: Path):
     """What mypy --strict says of `snippet`, written in `folder`: its errors
     without their places, and its whole output."""
-    pytest.importorskip("mypy", reason="mypy is not installed (pip install mypy)")
+    require_mypy()
     (folder / "snippet.py").write_text(snippet)
     result = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir",

@@ -12,6 +12,7 @@ import xml.etree.ElementTree as ET
 import numpy as np
 import pytest
 import vesk
+from conftest import require_mypy
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from revevu import Channel, Coil, Protocol
@@ -271,7 +272,7 @@ number: int = loaded.plot()
 
 
 def test_the_stubs_type_the_picture_methods(tmp_path):
-    pytest.importorskip("mypy", reason="mypy is not installed (pip install mypy)")
+    require_mypy()
     pytest.importorskip("matplotlib")
     (tmp_path / "snippet.py").write_text(MYPY_SNIPPET)
     result = subprocess.run(
