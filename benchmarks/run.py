@@ -1,19 +1,24 @@
 """Benchmarks of the revevu module's hot paths, printed as one table.
 
     python benchmarks/run.py [--repeat N] [--only TEXT] [--cpp-build DIR] [--vesk PATH]
+    python benchmarks/run.py --beside PYTHON [--rounds N] [--beside-cpp-build DIR] ...
 
 Every figure is a ratio against a baseline timed in the same process and the
 same run (medians of --repeat rounds), a throughput, or a memory growth; see
 benchmarks/README.md. Each case runs in a fresh interpreter whose allocator is
 set up so that large buffers are either fresh (new pages, first touch pays
 the page faults) or reused (pages already resident from an earlier round).
+With --beside, every figure is also measured in another interpreter, one with
+another build installed, in the same run, and printed beside this one's.
 """
 
 from __future__ import annotations
 
 import argparse
 import json
+import math
 import os
+import statistics
 import subprocess
 import sys
 from collections.abc import Callable
@@ -45,6 +50,7 @@ class Figure:
     value: Callable[[dict], float]  # from the case's result
     passes: Callable[[dict, float], bool] | None  # None: printed, no target
     unit: str = "x"
+    higher_is_better: bool = False  # a throughput or a speed-up
 
 
 def ratio(subject: str, baseline: str) -> Callable[[dict], float]:
@@ -69,7 +75,8 @@ def arbitrary_figures() -> list[Figure]:
                        ratio("add_arbitrary_signal", "astype"), at_most(1.3)),
                 Figure("1", f"NumPy pipeline / add_arbitrary_signal, 9M {layout}",
                        f"arbitrary_{layout}", memory, ">= 4x (speed-up)",
-                       ratio("numpy_pipeline", "add_arbitrary_signal"), at_least(4.0)),
+                       ratio("numpy_pipeline", "add_arbitrary_signal"), at_least(4.0),
+                       higher_is_better=True),
             ]
     return figures
 
@@ -87,7 +94,8 @@ FIGURES: list[Figure] = [
     ),
     *(
         Figure("3", "str() 300k samples, output text", "str_default", memory, ">= 1 GB/s",
-               throughput("str", "text_bytes"), at_least(1.0), unit=" GB/s")
+               throughput("str", "text_bytes"), at_least(1.0), unit=" GB/s",
+               higher_is_better=True)
         for memory in ("fresh", "reused")
     ),
     *(
@@ -135,7 +143,8 @@ def vesk_figures() -> list[Figure]:
     figures = [
         Figure("7", f"vesk {command} of a 9M-sample file, whole process, file read",
                "vesk_read", "new process", ">= 0.5 GB/s",
-               throughput(command, "file_bytes"), at_least(0.5), unit=" GB/s")
+               throughput(command, "file_bytes"), at_least(0.5), unit=" GB/s",
+               higher_is_better=True)
         for command in ("check", "summary")
     ]
     for form, key in (("text", "text_peak"), ("--json", "json_peak")):
@@ -223,12 +232,13 @@ CPP_BENCHMARKS = [
 ]
 
 
-def run_case(case: str, memory: str, repeat: int, vesk: Path | None) -> dict:
+def run_case(case: str, memory: str, repeat: int, vesk: Path | None,
+             python: str = sys.executable) -> dict:
     env = {**os.environ, **MEMORY_MODES[memory]}
     if vesk is not None:
         env["VESK_BIN"] = str(vesk)
     completed = subprocess.run(
-        [sys.executable, str(HERE / "cases.py"), case, "--repeat", str(repeat)],
+        [python, str(HERE / "cases.py"), case, "--repeat", str(repeat)],
         env=env, capture_output=True, text=True, check=False,
     )
     if completed.returncode != 0:
@@ -254,6 +264,73 @@ def run_cpp(build: Path, executable: str, name: str, repeat: int) -> tuple[float
     raise RuntimeError(f"{name} missing from the output of {executable}")
 
 
+def compared(row: tuple[str, str, str], unit: str, higher_is_better: bool, this: float,
+             beside: float) -> tuple:
+    """A row of the --beside table (group, name, memory first): both builds'
+    values and beside/this, within 5 % of this build's or better."""
+    share = beside / this if this else math.nan
+    within = share >= 0.95 if higher_is_better else share <= 1.05
+    group, name, memory = row
+    return (group, name, f"{this:.2f}{unit}", f"{beside:.2f}{unit}", f"{share:.3f}",
+            ">= 0.95" if higher_is_better else "<= 1.05", "pass" if within else "MISS", memory)
+
+
+def module_file(python: str) -> str:
+    return subprocess.run([python, "-c", "import revevu; print(revevu.__file__)"],
+                          capture_output=True, text=True, check=True).stdout.strip()
+
+
+def measure_beside(arguments: argparse.Namespace) -> list[tuple]:
+    """Every case in this interpreter and in --beside, --rounds times over the
+    whole list, which of the two goes first alternating from case to case and
+    from round to round; each build's figure is the median of its rounds'.
+    Each interpreter runs its own installed vesk (cases.py finds it)."""
+    pythons = (sys.executable, arguments.beside)
+    files = [module_file(python) for python in pythons]
+    print(f"this: {files[0]}\nbeside: {files[1]}", file=sys.stderr)
+    if files[0] == files[1]:
+        raise SystemExit("both interpreters import the same revevu")
+    builds = (arguments.cpp_build, arguments.beside_cpp_build)
+    figures = [figure for figure in FIGURES if arguments.only in figure.name]
+    cpp = [entry for entry in CPP_BENCHMARKS
+           if arguments.beside_cpp_build is not None and arguments.only in entry[2]]
+    work = [*dict.fromkeys((figure.case, figure.memory) for figure in figures), *cpp]
+    values: dict[tuple, list] = {}  # (work item, build): a result a round
+    for round_index in range(arguments.rounds):
+        for index, item in enumerate(work):
+            for build in (0, 1) if (round_index + index) % 2 == 0 else (1, 0):
+                print(f"round {round_index + 1}: {item[0]} ({'this beside'.split()[build]}) ...",
+                      file=sys.stderr)
+                if len(item) == 2:  # a Python case and its memory mode
+                    value = run_case(*item, arguments.repeat, None, pythons[build])
+                else:  # a C++ benchmark
+                    value = run_cpp(builds[build], item[0], item[1], arguments.repeat)
+                values.setdefault((item, build), []).append(value)
+    rows = [
+        compared((figure.group, figure.name, figure.memory), figure.unit, figure.higher_is_better,
+                 *(statistics.median(map(figure.value, values[(figure.case, figure.memory), build]))
+                   for build in (0, 1)))
+        for figure in figures
+    ]
+    for entry in cpp:
+        label = entry[2]
+        measured = values[entry, 0] + values[entry, 1]
+        if None in measured:
+            rows.append(("5", label, "not built", "", "", "", "skipped", "reused"))
+            continue
+        rows.append(compared(("5", f"{label} ({measured[0][1]})", "reused"), " GB/s", True,
+                             *(statistics.median(value for value, _ in values[entry, build])
+                               for build in (0, 1))))
+    return rows
+
+
+def print_table(header: tuple, rows: list[tuple]) -> None:
+    rows.sort(key=lambda row: row[0])  # stable: group order, figures as listed
+    widths = [max(len(str(row[i])) for row in [header, *rows]) for i in range(len(header))]
+    for row in [header, tuple("-" * w for w in widths), *rows]:
+        print("  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)).rstrip())
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--repeat", type=int, default=11, help="timed rounds per case")
@@ -263,7 +340,26 @@ def main() -> int:
     parser.add_argument("--vesk", type=Path, default=None,
                         help="the vesk command of group 7 (default: the one in --cpp-build, "
                         "else the one installed beside this interpreter)")
+    parser.add_argument("--beside", metavar="PYTHON",
+                        help="also measure the build installed for this interpreter (a venv's "
+                        "python), in the same run, and print both with beside/this")
+    parser.add_argument("--rounds", type=int, default=3,
+                        help="with --beside: runs of every case in each interpreter")
+    parser.add_argument("--beside-cpp-build", type=Path, default=None,
+                        help="with --beside: the C++ benchmarks of the other build "
+                        "(group 5 is left out without it)")
     arguments = parser.parse_args()
+    if arguments.beside:
+        # Both interpreters must import their own installed builds and run their own vesk.
+        for name in ("PYTHONPATH", "VESK_BIN"):
+            if name in os.environ:
+                parser.error(f"--beside measures installed builds: unset {name}")
+        if arguments.vesk is not None:
+            parser.error("--beside runs the vesk installed beside each interpreter: drop --vesk")
+        rows = measure_beside(arguments)
+        print_table(("#", "figure", "this", "beside", "beside/this", "target", "result",
+                     "memory"), rows)
+        return 1 if any(row[6] == "MISS" for row in rows) else 0
     vesk = arguments.vesk
     if vesk is None and (arguments.cpp_build / "vesk" / "vesk").exists():
         vesk = arguments.cpp_build / "vesk" / "vesk"
@@ -295,11 +391,7 @@ def main() -> int:
             rows.append(("5", f"{label} ({loop})" if loop else label, f"{value:.2f} GB/s",
                          f">= {target:g} GB/s", "pass" if value >= target else "MISS", "reused"))
 
-    rows.sort(key=lambda row: row[0])  # stable: group order, figures as listed
-    header = ("#", "figure", "measured", "target", "result", "memory")
-    widths = [max(len(str(row[i])) for row in [header, *rows]) for i in range(len(header))]
-    for row in [header, tuple("-" * w for w in widths), *rows]:
-        print("  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)).rstrip())
+    print_table(("#", "figure", "measured", "target", "result", "memory"), rows)
     return 1 if any(row[4] == "MISS" for row in rows) else 0
 
 
