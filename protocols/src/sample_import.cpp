@@ -113,8 +113,10 @@ template <bool Copy>
 // import_blocks_body for contiguous doubles, 16 a step. The range is checked on
 // m = x * 32767.0, which the quantisation computes anyway: rounding is
 // monotonic and keeps the sign, and 32767.0 is exact, so m lies in [0, 32767]
-// exactly when x lies in [0, 1] (NaN fails both comparisons). An offender's
-// m is zeroed before the conversion; its block is refused and redone exactly.
+// exactly when x lies in [0, 1] (NaN fails both comparisons). An offender
+// converts to whatever the instruction gives for it (the integer indefinite
+// value for NaN and out-of-range values, saturated by the pack): its block is
+// refused and redone exactly, so nothing of it stays.
 __attribute__((target("avx2"))) std::size_t import_contiguous_blocks(const std::byte* data,
                                                                      std::size_t block_count,
                                                                      std::int16_t* out) {
@@ -132,8 +134,7 @@ __attribute__((target("avx2"))) std::size_t import_contiguous_blocks(const std::
                 const __m256d in_range = _mm256_and_pd(_mm256_cmp_pd(m, zero, _CMP_GE_OQ),
                                                        _mm256_cmp_pd(m, scale, _CMP_LE_OQ));
                 accepted = _mm256_and_pd(accepted, in_range);
-                quantised[k] =
-                    _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_and_pd(m, in_range), half_down));
+                quantised[k] = _mm256_cvttpd_epi32(_mm256_add_pd(m, half_down));
             }
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
                              _mm_packs_epi32(quantised[0], quantised[1]));
