@@ -102,13 +102,15 @@ std::size_t sample_digit_count(const Samples& samples) {
 // indentation), copying Block bytes of it at once when Block is non-zero: a
 // fixed-size copy is a couple of vector moves instead of a memcpy call. Both
 // stores may write past the line, by less than the text of SAMPLE_TAIL lines,
-// which the caller leaves to write_last_sample_lines.
+// which the caller leaves to write_last_sample_lines. The separator comes as a
+// bare pointer: through a string the compiler must reload it (and, under
+// libc++, test its short-string flag) after every store of a char.
 template <std::size_t Block>
 char* write_sample_lines(char* p, const std::int16_t* first, const std::int16_t* last,
-                         const std::string& separator, std::size_t separator_length) {
+                         const char* separator, std::size_t separator_length) {
     for (; first != last; ++first) {
         p = put_sample_digits(p, *first);
-        std::memcpy(p, separator.data(), Block != 0 ? Block : separator_length);
+        std::memcpy(p, separator, Block != 0 ? Block : separator_length);
         p += separator_length;
     }
     return p;
@@ -121,15 +123,14 @@ constexpr std::size_t SAMPLE_TAIL = 32;
 // The last lines and the closing "]", one level out, without writing a byte
 // past the "]": the output may end there.
 char* write_last_sample_lines(char* p, const std::int16_t* first, const std::int16_t* last,
-                              const std::string& separator, std::size_t separator_length) {
+                              const char* separator, std::size_t separator_length) {
     for (; first != last; ++first) {
         char digits[8];
         const std::size_t count =
             static_cast<std::size_t>(put_sample_digits(digits, *first) - digits);
         p = std::copy_n(digits, count, p);
         const bool final = first + 1 == last;
-        p = std::copy_n(separator.data(),
-                        final ? separator_length - INDENT_WIDTH : separator_length, p);
+        p = std::copy_n(separator, final ? separator_length - INDENT_WIDTH : separator_length, p);
     }
     *p++ = ']';
     return p;
@@ -141,7 +142,7 @@ constexpr std::size_t SEPARATOR_BLOCK = 64;
 
 // write_sample_lines with the narrowest fixed copy the separator fits in.
 char* write_sample_run(char* p, const std::int16_t* first, const std::int16_t* last,
-                       const std::string& separator, std::size_t separator_length) {
+                       const char* separator, std::size_t separator_length) {
     if (separator_length <= 32) {
         return write_sample_lines<32>(p, first, last, separator, separator_length);
     } else if (separator_length <= SEPARATOR_BLOCK) {
@@ -304,13 +305,14 @@ void TextWriter<Output>::put(const Samples& samples, unsigned level) {
                 first + std::min(Output::SAMPLES_PER_BULK, static_cast<std::size_t>(tail - first));
             if (run_end == tail) {
                 char* p = out_.begin_bulk(static_cast<std::size_t>(last - first) * line_bytes);
-                p = write_sample_run(p, first, run_end, separator, separator_length);
-                out_.end_bulk(write_last_sample_lines(p, tail, last, separator, separator_length));
+                p = write_sample_run(p, first, run_end, separator.data(), separator_length);
+                out_.end_bulk(
+                    write_last_sample_lines(p, tail, last, separator.data(), separator_length));
                 return;
             }
             char* p = out_.begin_bulk(static_cast<std::size_t>(run_end - first) * line_bytes +
                                       SEPARATOR_BLOCK);
-            out_.end_bulk(write_sample_run(p, first, run_end, separator, separator_length));
+            out_.end_bulk(write_sample_run(p, first, run_end, separator.data(), separator_length));
             if (out_.stopped()) return;
             first = run_end;
         }
