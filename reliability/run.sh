@@ -60,13 +60,13 @@ echo "== building the module"
 module_dir=$(reliability/build_module.sh)
 pytest=(env PYTHONPATH="$module_dir" "$PYTHON" -m pytest -q -p no:cacheprovider -s -rs)
 
-run_part sanitizers 480 "$ROOT/reliability/sanitizers.sh"
+run_part sanitizers 1200 "$ROOT/reliability/sanitizers.sh"
 run_part model $((model_seconds + 60)) env REVEVU_HYPOTHESIS_EXAMPLES=$examples \
     REVEVU_HYPOTHESIS_SECONDS=$model_seconds "${pytest[@]}" test_model_based.py
 run_part faults 120 "${pytest[@]}" test_save_faults.py
 run_part stability $((calls / 20000 + 60)) env REVEVU_STRESS_CALLS=$calls "${pytest[@]}" test_stability.py
 run_part threads $((thread_seconds + 60)) env REVEVU_THREAD_SECONDS=$thread_seconds "${pytest[@]}" test_threads.py
-run_part valgrind 300 env REVEVU_MODULE_DIR="$module_dir" "$ROOT/reliability/valgrind.sh"
+run_part valgrind 600 env REVEVU_MODULE_DIR="$module_dir" "$ROOT/reliability/valgrind.sh"
 run_part tsan 1500 "$ROOT/reliability/thread_sanitizer.sh"
 
 echo "== figures"
