@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -83,11 +84,25 @@ struct ArbitrarySignalParams {
 
     static constexpr std::string_view variant_name = "Arbitrary";
     PROTOCOLS_RECORD(ArbitrarySignalParams, samples);
+
+#ifdef _LIBCPP_VERSION
+    // libc++ moves a vector's elements as bytes when they declare themselves
+    // relocatable so; otherwise growing a list of signals moves and destroys
+    // each one through the variant's dispatch table, two calls a signal. The
+    // samples' vector declares itself so, and nothing else is held here.
+    using __trivially_relocatable =
+        std::conditional_t<std::is_same_v<typename Samples::__trivially_relocatable, Samples>,
+                           ArbitrarySignalParams, void>;
+#endif
 };
 
 // The alternative's index is the variant index stored in the protocol file.
 using Signal = std::variant<ConstantSignalParams, SineSignalParams, RampSignalParams,
                             MixedSignalParams, ArbitrarySignalParams>;
+#ifdef _LIBCPP_VERSION
+static_assert(std::__libcpp_is_trivially_relocatable<Signal>::value,
+              "a list of signals would grow through the variant's dispatch table");
+#endif
 
 // Samples in a session of `session_duration` seconds: ceil(duration * 5000.0),
 // saturated into u64. The caller ensures session_duration > 0.0.
