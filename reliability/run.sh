@@ -10,7 +10,8 @@
 #   7 tsan         ThreadSanitizer over the thread tests on a free-threaded interpreter
 #                  (reliability/thread_sanitizer.sh; REVEVU_CPYTHON_ENSURE names ensure.sh)
 # REVEVU_RELIABILITY_LONG=1 lengthens parts 2, 4 and 5 (a long run, not for every push).
-# REVEVU_RELIABILITY_PARTS="model threads" runs only the named parts.
+# REVEVU_RELIABILITY_PARTS="model threads" runs only the named parts;
+# REVEVU_RELIABILITY_SKIP="tsan" runs all but the named ones.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -24,6 +25,7 @@ else
     examples=100000 model_seconds=110 calls=1000000 thread_seconds=5
 fi
 parts=${REVEVU_RELIABILITY_PARTS:-"sanitizers model faults stability threads valgrind tsan"}
+skipped=${REVEVU_RELIABILITY_SKIP:-}
 
 # What the parts need, installed only when missing.
 "$PYTHON" -c 'import hypothesis, pytest, numpy, nanobind' 2>/dev/null ||
@@ -49,6 +51,7 @@ run_part() {
     local name=$1 seconds=$2 start status=0
     shift 2
     case " $parts " in *" $name "*) ;; *) return 0 ;; esac
+    case " $skipped " in *" $name "*) return 0 ;; esac
     echo "== $name (at most ${seconds} s)"
     start=$SECONDS
     (cd "$ROOT/tests/python" && timeout --kill-after=10 "$seconds" "$@") || status=$?

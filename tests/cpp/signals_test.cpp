@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <vector>
 
 #include "param_name.hpp"
 
@@ -60,6 +61,32 @@ INSTANTIATE_TEST_SUITE_P(
                       QuantiseCase{2.0, 32767}, QuantiseCase{-2.0, -32768},
                       QuantiseCase{std::nan(""), 0}),
     [](const auto& info) { return "value_" + param_name::number(info.param.normalised); });
+
+// Growing a list of signals moves each one (as bytes, under libc++): every
+// signal comes through whole, and each arbitrary signal keeps its own buffer.
+TEST(SignalList, GrowingKeepsEverySignalAndItsSamplesBuffer) {
+    std::vector<Signal> signals;
+    std::vector<const std::int16_t*> buffers;
+    for (int i = 0; i < 1000; ++i) {
+        if (i % 2 == 0) {
+            Samples samples(3, static_cast<std::int16_t>(i));
+            buffers.push_back(samples.data());
+            signals.emplace_back(ArbitrarySignalParams{std::move(samples)});
+        } else {
+            signals.emplace_back(ConstantSignalParams{i * 0.5});
+        }
+    }
+    for (int i = 0; i < 1000; ++i) {
+        const Signal& signal = signals[static_cast<std::size_t>(i)];
+        if (i % 2 == 0) {
+            const auto& samples = std::get<ArbitrarySignalParams>(signal).samples;
+            ASSERT_EQ(samples, Samples(3, static_cast<std::int16_t>(i))) << i;
+            ASSERT_EQ(samples.data(), buffers[static_cast<std::size_t>(i / 2)]) << i;
+        } else {
+            ASSERT_EQ(std::get<ConstantSignalParams>(signal).value, i * 0.5) << i;
+        }
+    }
+}
 
 }  // namespace
 }  // namespace protocols

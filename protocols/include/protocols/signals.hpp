@@ -89,9 +89,9 @@ struct ArbitrarySignalParams {
     // libc++ moves a vector's elements as bytes when they declare themselves
     // relocatable so; otherwise growing a list of signals moves and destroys
     // each one through the variant's dispatch table, two calls a signal. The
-    // samples' vector declares itself so, and nothing else is held here.
+    // samples are the only member, so this holds exactly when it holds for them.
     using __trivially_relocatable =
-        std::conditional_t<std::is_same_v<typename Samples::__trivially_relocatable, Samples>,
+        std::conditional_t<std::__libcpp_is_trivially_relocatable<Samples>::value,
                            ArbitrarySignalParams, void>;
 #endif
 };
